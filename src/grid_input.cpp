@@ -1,0 +1,99 @@
+#include "grid_input.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "console.h"
+#include "constants.h"
+
+namespace gridwave {
+namespace {
+
+// The process-wide input stream and the path it was opened by (for messages).
+std::FILE* input = nullptr;
+std::string input_path;
+
+void say_ending() { say("%s", japanese(JapaneseText::kEnding)); }
+
+int report_too_short() {
+  say("The grid file '%s' is too short\n", input_path.c_str());
+  say_ending();
+  return 1;
+}
+
+bool is_regular_file(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::int32_t from_little_endian(const unsigned char* b) {
+  const std::uint32_t u = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
+                          std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+  return static_cast<std::int32_t>(u);
+}
+
+}  // namespace
+
+int open_input(const char* path) {
+  // A directory or FIFO counts as a file that cannot be opened; checking
+  // before fopen also keeps a FIFO from blocking the open.
+  std::FILE* file = is_regular_file(path) ? std::fopen(path, "rb") : nullptr;
+  struct stat st;
+  if (file != nullptr && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
+    std::fclose(file);
+    file = nullptr;
+  }
+  if (file == nullptr) {
+    say("Cannot open file\n");
+    say_ending();
+    return 1;
+  }
+  input = file;
+  input_path = path;
+  return 0;
+}
+
+int read_cells(std::int32_t* destination, std::int64_t count) {
+  constexpr std::int64_t kChunk = 1024;
+  unsigned char bytes[kChunk * kCellBytes];
+  while (count > 0) {
+    const std::int64_t n = std::min(count, kChunk);
+    if (std::fread(bytes, kCellBytes, static_cast<std::size_t>(n), input) !=
+        static_cast<std::size_t>(n)) {
+      return report_too_short();
+    }
+    if (destination != nullptr) {
+      for (std::int64_t k = 0; k < n; ++k) {
+        *destination++ = from_little_endian(bytes + k * kCellBytes);
+      }
+    }
+    count -= n;
+  }
+  return 0;
+}
+
+int read_cell(std::int32_t& destination) { return read_cells(&destination, 1); }
+
+int skip_cells(std::int64_t count) { return read_cells(nullptr, count); }
+
+std::int64_t grid_bytes_needed(std::int32_t rows) {
+  return rows >= 2 ? kCellBytes + kRowBytes * rows : kCellBytes;
+}
+
+int check_grid_length(std::int32_t rows) {
+  struct stat st;
+  if (fstat(fileno(input), &st) != 0 || st.st_size < grid_bytes_needed(rows)) {
+    return report_too_short();
+  }
+  return 0;
+}
+
+void close_input() {
+  if (input != nullptr) std::fclose(input);
+  input = nullptr;
+}
+
+}  // namespace gridwave

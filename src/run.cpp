@@ -1,0 +1,65 @@
+#include "run.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "console.h"
+#include "constants.h"
+#include "grid_input.h"
+#include "tone.h"
+#include "wave_out.h"
+
+namespace gridwave {
+namespace {
+
+constexpr const char* kBanner =
+    "Tamvel Art Sub system\n"
+    "gridwave, by the gridwave project\n"
+    "https://gridwave.invalid/\n";
+
+// The frame's first bar stands over the first star; stars past the right bar
+// simply run on.
+constexpr const char* kProgressFrame = "start|------------------|finish\n     ";
+
+// Reads the row count and checks that the file holds every row it announces.
+int read_row_count(const char* path, std::int32_t& rows) {
+  if (open_input(path) != 0) return 1;
+  const int failed = read_cell(rows) != 0 || check_grid_length(rows) != 0;
+  close_input();
+  return failed;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+  console_init();
+  const std::unique_ptr<Slot[]> accumulator(new (std::nothrow) Slot[kAccumulatorSlots]);
+  if (!accumulator) {
+    say("Not enough memory for the sound buffer\n");
+    return 1;
+  }
+  if (argc != 4) {
+    say("%s", japanese(JapaneseText::kBadParameters));
+    return 1;
+  }
+  const char* input = argv[1];
+  const char* output = argv[2];
+  say("%s", kBanner);
+  say("Input =%s\nOutput=%s\nSource=%s\n", input, output, argv[3]);
+  std::fill_n(accumulator.get(), kAccumulatorSlots, Slot{0});
+
+  std::int32_t rows = 0;
+  if (read_row_count(input, rows) != 0) return 1;
+
+  say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
+  for (std::int32_t d = 1; d < rows; ++d) {
+    if (render_row(accumulator.get(), row_frequency(d, rows), kLengthValue, d, input) != 0) {
+      return 1;
+    }
+    if (d % 10 == 0) say("*");
+  }
+  return save_phase(accumulator.get(), output);
+}
+
+}  // namespace gridwave

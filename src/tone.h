@@ -1,0 +1,28 @@
+// Row pitches and the oscillator that adds one row's tone to the accumulator.
+#pragma once
+
+#include <cstdint>
+
+#include "constants.h"
+
+namespace gridwave {
+
+// Frequency in Hz of row d of a grid with c rows: five octaves down from
+// 10 kHz, evenly spaced on a log scale; depends only on d / c.
+double row_frequency(std::int32_t d, std::int32_t c);
+
+// Phase advance per sample of a tone at this frequency.
+double phase_step(double frequency);
+
+// Adds one row's tone into the accumulator: for each of `columns` columns,
+// kSamplesPerColumn samples of sin(phase) * cell * 100, each truncated into
+// its slot on its own. The phase starts at 0 and runs on across columns.
+void render_cells(Slot* accumulator, double frequency, const std::int32_t* cells, int columns);
+
+// Reads row d of the grid file at path and adds its tone into the
+// accumulator. length / 100 is the column count. Returns 1 (the input stream
+// has printed why) when the file cannot be opened or is too short.
+int render_row(Slot* accumulator, double frequency, std::int32_t length, std::int32_t d,
+               const char* path);
+
+}  // namespace gridwave

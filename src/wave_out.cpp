@@ -1,0 +1,102 @@
+#include "wave_out.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "atomic_file.h"
+#include "console.h"
+
+namespace gridwave {
+namespace {
+
+constexpr int kDataBytesPerColumn = kSamplesPerColumn * 2;  // 8020
+constexpr float kLevelFactor = 0.00003125f;  // a little above 1/32000 as a float
+constexpr double kLoudestUnscaled = 32768.0;
+constexpr std::int64_t kWarnAbove = 32760;
+
+void put_tag(std::vector<unsigned char>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
+
+void put_u16(std::vector<unsigned char>& out, std::uint16_t v) {
+  out.push_back(static_cast<unsigned char>(v));
+  out.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void put_u32(std::vector<unsigned char>& out, std::uint32_t v) {
+  put_u16(out, static_cast<std::uint16_t>(v));
+  put_u16(out, static_cast<std::uint16_t>(v >> 16));
+}
+
+// The factor every slot is multiplied by before truncation: 1 unless the
+// peak is above 32768.
+float level_scale(const Slot* accumulator, int count) {
+  float peak = 1.0f;
+  for (int i = 0; i < count; ++i) {
+    const double m = std::fabs(static_cast<double>(accumulator[i]));
+    if (m > static_cast<double>(peak)) peak = static_cast<float>(m);
+  }
+  double x = 1.0;
+  if (count > 0 && static_cast<double>(peak) > kLoudestUnscaled) {
+    x = static_cast<double>(peak) * static_cast<double>(kLevelFactor);
+  }
+  return static_cast<float>(1.0 / x);
+}
+
+}  // namespace
+
+std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length) {
+  const int columns = length / kLengthPerColumn;
+  const std::uint32_t data_bytes = static_cast<std::uint32_t>(columns) * kDataBytesPerColumn;
+  const int count = std::max(0, columns * kSamplesPerColumn);
+
+  std::vector<unsigned char> out;
+  out.reserve(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
+  put_tag(out, "RIFF");
+  put_u32(out, data_bytes + 36);
+  put_tag(out, "WAVE");
+  put_tag(out, "fmt ");
+  put_u32(out, 16);                    // format chunk size
+  put_u16(out, 1);                     // PCM
+  put_u16(out, 1);                     // mono
+  put_u32(out, kSampleRate);
+  put_u32(out, kSampleRate * 2);       // byte rate
+  put_u16(out, 2);                     // block alignment
+  put_u16(out, 16);                    // bits per sample
+  put_tag(out, "data");
+  put_u32(out, data_bytes);
+
+  const double scale = level_scale(accumulator, count);
+  for (int i = 0; i < count; ++i) {
+    const auto v = static_cast<std::int64_t>(static_cast<double>(accumulator[i]) * scale);
+    if (v > kWarnAbove || v < -kWarnAbove) say("Error");
+    // Saturate rather than keep the low 16 bits, so a loud sample never flips sign.
+    const auto sample = static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+    put_u16(out, static_cast<std::uint16_t>(sample));
+  }
+  return out;
+}
+
+int write_wave(const Slot* accumulator, std::int32_t length, const char* path) {
+  const std::vector<unsigned char> wave = encode_wave(accumulator, length);
+  switch (save_file(path, wave.data(), wave.size())) {
+    case SaveResult::kSaved:
+      return 0;
+    case SaveResult::kNotOpened:
+      say("The file '%s' was not opened\n", path);
+      return 1;
+    case SaveResult::kNotWritten:
+      say("The file '%s' could not be written\n", path);
+      return 1;
+  }
+  return 1;
+}
+
+int save_phase(const Slot* accumulator, const char* path) {
+  if (write_wave(accumulator, kLengthValue, path) == 0) {
+    say("%s", japanese(JapaneseText::kFinished));
+    return 0;
+  }
+  say("%s", japanese(JapaneseText::kSaveFailed));
+  return 1;
+}
+
+}  // namespace gridwave
