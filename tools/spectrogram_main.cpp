@@ -63,10 +63,10 @@ int main(int argc, char** argv) {
   app.add_option("PNG", png_path, "PNG picture to write (replaced only once it is complete)")->required();
   app.add_option("--width", view.width, "Picture width in pixels (default 800)")
       ->type_name("PIXELS")
-      ->check(CLI::Range(1, 20000));
+      ->check(CLI::Range(1, 8000));
   app.add_option("--height", view.height, "Picture height in pixels (default 400)")
       ->type_name("PIXELS")
-      ->check(CLI::Range(1, 20000));
+      ->check(CLI::Range(1, 8000));
   app.add_option("--low", view.low_hz, "Frequency at the bottom edge in Hz (default 312.5)")
       ->type_name("HZ")
       ->check(CLI::PositiveNumber);
