@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,20 @@ TEST_F(Tools, SpectrogramDrawsAnySoundOnTheLogAxis) {
   EXPECT_NEAR(row_frequency(13, 20), 1000.0, 60.0);
   EXPECT_EQ(*std::max_element(cells.begin(), cells.end()), 1000);
   EXPECT_GT(cells[200 * 13 + 5], 900);
+}
+
+TEST_F(Tools, SpectrogramIgnoresNonFiniteSamples) {
+  std::vector<double> frames = testing::sine(2000.0, 0.25, 44100, 44100);
+  frames[100] = std::numeric_limits<double>::quiet_NaN();
+  frames[200] = std::numeric_limits<double>::infinity();
+  testing::write_sound(path("in.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, frames);
+  const RunResult r = spectrogram({path("in.wav"), path("out.png"), "--width", "20", "--height", "20",
+                                   "--grid", path("out.grid"), "--rows", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::int32_t rows = 0;
+  const Cells cells = testing::read_grid_cells(path("out.grid"), rows);
+  EXPECT_TRUE(std::all_of(cells.begin(), cells.end(), [](std::int32_t c) { return c >= 0 && c <= 1000; }));
+  EXPECT_EQ(*std::max_element(cells.begin(), cells.end()), 1000);
 }
 
 // Renders the grid file with gridwave, analyses the sound back into a grid

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -44,7 +45,9 @@ Sound load_sound(const std::string& path) {
     for (sf_count_t f = 0; f < got; ++f) {
       double sum = 0.0;
       for (int c = 0; c < info.channels; ++c) sum += chunk[f * info.channels + c];
-      sound.samples.push_back(static_cast<float>(sum * scale));
+      const float value = static_cast<float>(sum * scale);
+      // A float file may hold NaN or infinity; they carry no level.
+      sound.samples.push_back(std::isfinite(value) ? value : 0.0f);
     }
     if (static_cast<long long>(sound.samples.size()) > kMaxFrames)
       throw ToolError(quoted(path) + " is too long (more than " + std::to_string(kMaxFrames) + " frames)");
