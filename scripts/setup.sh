@@ -7,6 +7,10 @@ packages=(
   build-essential
   cmake
   libgtest-dev
+  pkgconf
+  libspng-dev
+  libsndfile1-dev
+  libcli11-dev
 )
 
 missing=()

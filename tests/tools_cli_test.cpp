@@ -1,0 +1,291 @@
+// Runs img2grid and spectrogram as a user would: their main paths, their
+// answers to broken input, and the whole chain picture -> grid -> sound ->
+// grid, checked against the grid that went in.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <spng.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "constants.h"
+#include "image_input.h"
+#include "tone.h"
+#include "tool_fixtures.h"
+
+namespace gridwave {
+namespace {
+
+using testing::Bytes;
+using testing::Cells;
+using testing::RunResult;
+namespace fs = std::filesystem;
+
+RunResult img2grid(const std::vector<std::string>& args) { return testing::run_program(IMG2GRID_BIN, args); }
+RunResult spectrogram(const std::vector<std::string>& args) { return testing::run_program(SPECTROGRAM_BIN, args); }
+
+// A failure is one line on standard error, naming the tool, and nothing on
+// standard output.
+void expect_one_line_failure(const RunResult& r, int status, const std::string& tool, const std::string& words) {
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind(tool + ": ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_EQ(r.err.back(), '\n');
+  EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+}
+
+class Tools : public ::testing::Test {
+ protected:
+  testing::ScratchDir dir;
+  std::string path(const std::string& name) const { return (dir / name).string(); }
+};
+
+TEST_F(Tools, Img2gridWritesTheGridForAPicture) {
+  // 4 x 2 grey picture: a white pixel and three black ones on top, mid grey below.
+  testing::write_bytes(path("in.pgm"), testing::encode_pnm(4, 2, 1, 255, {255, 0, 0, 0, 51, 51, 51, 51}));
+
+  RunResult r = img2grid({path("in.pgm"), path("out.grid"), "--linear", "--max-cell", "50"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  std::int32_t rows = 0;
+  Cells cells = testing::read_grid_cells(path("out.grid"), rows);
+  ASSERT_EQ(rows, 3);
+  for (int k = 0; k < kCellsPerRow; ++k) {
+    EXPECT_EQ(cells[k], 0);                        // row 0 is never sounded
+    EXPECT_EQ(cells[200 + k], k < 50 ? 50 : 0);    // the top row, highest pitch
+    EXPECT_EQ(cells[400 + k], 10);                 // 0.2 * 50
+  }
+
+  // By default brightness is a level in decibels; --height resamples rows.
+  r = img2grid({path("in.pgm"), path("out.grid"), "--height", "4", "--invert"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  cells = testing::read_grid_cells(path("out.grid"), rows);
+  ASSERT_EQ(rows, 5);
+  EXPECT_EQ(cells[200 + 0], 0);      // white, inverted: silent
+  EXPECT_EQ(cells[200 + 199], 1000);  // black, inverted: the largest cell
+  EXPECT_EQ(cells[800 + 0], 251);     // 0.8 brightness: 12 dB down
+}
+
+TEST_F(Tools, HelpDocumentsEveryOption) {
+  const struct {
+    const char* program;
+    std::vector<std::string> options;
+  } tools[] = {
+      {IMG2GRID_BIN, {"IMAGE", "GRID", "--height", "--linear", "--db-range", "--max-cell", "--invert"}},
+      {SPECTROGRAM_BIN,
+       {"SOUND", "PNG", "--width", "--height", "--low", "--high", "--db-range", "--top", "--grid", "--rows",
+        "--grid-max-cell"}},
+  };
+  for (const auto& tool : tools) {
+    const RunResult r = testing::run_program(tool.program, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const std::string& option : tool.options) EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST_F(Tools, WrongCommandLinesAreUsageErrors) {
+  const struct {
+    const char* program;
+    const char* tool;
+    std::vector<std::string> args;
+  } cases[] = {
+      {IMG2GRID_BIN, "img2grid", {}},
+      {IMG2GRID_BIN, "img2grid", {"a.png"}},
+      {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "c"}},
+      {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--height", "0"}},
+      {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--max-cell", "ten"}},
+      {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--linear", "--db-range", "40"}},
+      {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--colour"}},
+      {SPECTROGRAM_BIN, "spectrogram", {"a.wav"}},
+      {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--grid", "c.grid"}},
+      {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--rows", "20"}},
+      {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--grid", "c.grid", "--rows", "0"}},
+      {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--width", "-3"}},
+      {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--low", "0"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    expect_one_line_failure(testing::run_program(c.program, c.args), 2, c.tool, "--help");
+  }
+}
+
+TEST_F(Tools, Img2gridRefusesBadPicturesAndKeepsTheOldGrid) {
+  const Bytes png = testing::encode_png(3, 1, {SPNG_COLOR_TYPE_GRAYSCALE, 8}, {0, 128, 255});
+  testing::write_bytes(path("truncated.png"), Bytes(png.begin(), png.end() - 20));
+  testing::write_bytes(path("empty.png"), {});
+  testing::write_bytes(path("flat.pgm"), testing::encode_pnm(0, 5, 1, 255, {}));
+  testing::write_bytes(path("picture.gif"), Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
+  fs::create_directory(path("folder.png"));
+  const struct {
+    std::string image;
+    const char* words;
+  } cases[] = {
+      {path("missing.png"), "No such file or directory"},
+      {path("folder.png"), "Is a directory"},
+      {path("empty.png"), "is empty"},
+      {path("truncated.png"), "is not a readable PNG image"},
+      {path("flat.pgm"), "has no pixels"},
+      {path("picture.gif"), "is not a supported image"},
+  };
+  const Bytes old_grid = testing::grid_bytes(2, Cells(400, 7));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    testing::write_bytes(path("out.grid"), old_grid);
+    expect_one_line_failure(img2grid({c.image, path("out.grid")}), 1, "img2grid", c.words);
+    EXPECT_EQ(testing::read_bytes(path("out.grid")), old_grid);
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.png", "flat.pgm", "folder.png", "out.grid",
+                                                      "picture.gif", "truncated.png"}));
+}
+
+TEST_F(Tools, UnwritableOutputsFailWithoutLeavingFiles) {
+  testing::write_bytes(path("in.pgm"), testing::encode_pnm(1, 1, 1, 255, {255}));
+  testing::write_sound(path("in.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                       testing::sine(1000.0, 0.5, 44100, 4410));
+  fs::create_directory(path("sub"));
+  fs::create_directory(path("locked"));
+  chmod(path("locked").c_str(), 0555);
+  const bool root = access(path("locked").c_str(), W_OK) == 0;  // root writes anywhere
+
+  for (const std::string& out : {path("no/such/folder/out"), path("sub"), path("locked/out")}) {
+    if (root && out == path("locked/out")) continue;
+    SCOPED_TRACE(out);
+    expect_one_line_failure(img2grid({path("in.pgm"), out}), 1, "img2grid", "cannot");
+    expect_one_line_failure(spectrogram({path("in.wav"), out}), 1, "spectrogram", "cannot");
+    expect_one_line_failure(spectrogram({path("in.wav"), path("ok.png"), "--grid", out, "--rows", "10"}), 1,
+                            "spectrogram", "cannot");
+    fs::remove(path("ok.png"));
+  }
+  chmod(path("locked").c_str(), 0755);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.pgm", "in.wav", "locked", "sub"}));
+  EXPECT_TRUE(fs::is_empty(path("sub")));
+  EXPECT_TRUE(fs::is_empty(path("locked")));
+}
+
+TEST_F(Tools, SpectrogramRefusesBadSounds) {
+  testing::write_sound(path("ok.wav"), 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, testing::sine(500.0, 0.5, 8000, 800));
+  const Bytes wav = testing::read_bytes(path("ok.wav"));
+  testing::write_bytes(path("header.wav"), Bytes(wav.begin(), wav.begin() + 30));
+  testing::write_bytes(path("text.wav"), Bytes{'n', 'o', 't', ' ', 'a', ' ', 's', 'o', 'u', 'n', 'd'});
+  testing::write_bytes(path("empty.wav"), {});
+  testing::write_sound(path("silent.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, {});
+  const struct {
+    std::vector<std::string> args;
+    const char* words;
+  } cases[] = {
+      {{path("missing.wav")}, "No such file or directory"},
+      {{path("text.wav")}, "is not a readable sound file"},
+      {{path("empty.wav")}, "is not a readable sound file"},
+      {{path("header.wav")}, "is not a readable sound file"},
+      {{path("silent.wav")}, "holds no samples"},
+      {{path("ok.wav")}, "below half the sound's sample rate (4000 Hz)"},  // 10 kHz cannot be in it
+      {{path("ok.wav"), "--low", "1000", "--high", "500"}, "--high must be above --low"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = {c.args[0], path("out.png"), "--grid", path("out.grid"), "--rows", "5"};
+    args.insert(args.end(), c.args.begin() + 1, c.args.end());
+    expect_one_line_failure(spectrogram(args), 1, "spectrogram", c.words);
+    EXPECT_FALSE(fs::exists(path("out.png")));
+    EXPECT_FALSE(fs::exists(path("out.grid")));
+  }
+}
+
+TEST_F(Tools, SpectrogramDrawsAnySoundOnTheLogAxis) {
+  // Stereo 48 kHz float: 1 kHz in the left channel only; mixed to mono it
+  // is still 1 kHz.
+  std::vector<double> frames;
+  for (double v : testing::sine(1000.0, 0.5, 48000, 48000)) frames.insert(frames.end(), {v, 0.0});
+  testing::write_sound(path("in.wav"), 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, frames);
+
+  const RunResult r = spectrogram({path("in.wav"), path("out.png"), "--width", "30", "--height", "50",
+                                   "--grid", path("out.grid"), "--rows", "20"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  const tools::LumaImage picture = tools::load_image(path("out.png"));
+  ASSERT_EQ(picture.width, 30);
+  ASSERT_EQ(picture.height, 50);
+  // 1 kHz is 3.32 of the 5 octaves down: pixel row 33 of 50 is the brightest.
+  for (int x = 5; x < 25; ++x) {
+    int brightest = 0;
+    for (int y = 1; y < 50; ++y)
+      if (picture.luma[y * 30 + x] > picture.luma[brightest * 30 + x]) brightest = y;
+    EXPECT_EQ(brightest, 33) << x;
+  }
+  // The grid: row 0 silent, the row nearest 1 kHz loudest while the sound
+  // lasts (11 of the 200 columns), silence after.
+  std::int32_t rows = 0;
+  const Cells cells = testing::read_grid_cells(path("out.grid"), rows);
+  ASSERT_EQ(rows, 20);
+  EXPECT_TRUE(std::all_of(cells.begin(), cells.begin() + 200, [](std::int32_t c) { return c == 0; }));
+  EXPECT_TRUE(std::all_of(cells.begin() + 200 * 13 + 11, cells.begin() + 200 * 14,
+                          [](std::int32_t c) { return c == 0; }));
+  EXPECT_NEAR(row_frequency(13, 20), 1000.0, 60.0);
+  EXPECT_EQ(*std::max_element(cells.begin(), cells.end()), 1000);
+  EXPECT_GT(cells[200 * 13 + 5], 900);
+}
+
+TEST_F(Tools, SpectrogramIgnoresNonFiniteSamples) {
+  std::vector<double> frames = testing::sine(2000.0, 0.25, 44100, 44100);
+  frames[100] = std::numeric_limits<double>::quiet_NaN();
+  frames[200] = std::numeric_limits<double>::infinity();
+  testing::write_sound(path("in.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, frames);
+  const RunResult r = spectrogram({path("in.wav"), path("out.png"), "--width", "20", "--height", "20",
+                                   "--grid", path("out.grid"), "--rows", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::int32_t rows = 0;
+  const Cells cells = testing::read_grid_cells(path("out.grid"), rows);
+  EXPECT_TRUE(std::all_of(cells.begin(), cells.end(), [](std::int32_t c) { return c >= 0 && c <= 1000; }));
+  EXPECT_EQ(*std::max_element(cells.begin(), cells.end()), 1000);
+}
+
+// Renders the grid file with gridwave, analyses the sound back into a grid
+// of the same row count, and returns the Pearson correlation of the two over
+// rows 1 ... c - 1.
+double round_trip_correlation(const testing::ScratchDir& dir, const std::string& grid) {
+  std::int32_t rows = 0;
+  const Cells in = testing::read_grid_cells(grid, rows);
+  const std::string wav = (dir / "round.wav").string(), back = (dir / "back.grid").string();
+  const RunResult rendered = testing::run_program(GRIDWAVE_BIN, {grid, wav, "source"});
+  EXPECT_EQ(rendered.status, 0) << rendered.out;
+  const RunResult analysed = testing::run_program(
+      SPECTROGRAM_BIN, {wav, (dir / "round.png").string(), "--grid", back, "--rows", std::to_string(rows)});
+  EXPECT_EQ(analysed.status, 0) << analysed.err;
+  std::int32_t back_rows = 0;
+  const Cells out = testing::read_grid_cells(back, back_rows);
+  EXPECT_EQ(back_rows, rows);
+  std::vector<double> a(in.begin() + 200, in.end()), b(out.begin() + 200, out.end());
+  return testing::pearson(a, b);
+}
+
+TEST_F(Tools, DemoPictureComesBackFromTheSound) {
+  // The committed picture is the one the example program draws.
+  const RunResult drawn = testing::run_program(DRAW_DEMO_BIN, {path("drawn.png")});
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  EXPECT_EQ(tools::load_image(path("drawn.png")).luma, tools::load_image(DEMO_PICTURE).luma);
+
+  const RunResult r = img2grid({DEMO_PICTURE, path("demo.grid")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const double correlation = round_trip_correlation(dir, path("demo.grid"));
+  std::printf("demo picture: correlation %.4f\n", correlation);
+  EXPECT_GE(correlation, 0.95);
+}
+
+TEST_F(Tools, CheckerboardComesBackFromTheSound) {
+  // 8 x 8-cell squares on 200 rows.
+  const Cells cells = testing::make_cells(200, [](int r, int k) { return r > 0 && (r / 8 + k / 8) % 2 == 0 ? 300 : 0; });
+  testing::write_bytes(path("board.grid"), testing::grid_bytes(200, cells));
+  const double correlation = round_trip_correlation(dir, path("board.grid"));
+  std::printf("checkerboard: correlation %.4f\n", correlation);
+  EXPECT_GE(correlation, 0.85);
+}
+
+}  // namespace
+}  // namespace gridwave

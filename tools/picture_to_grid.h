@@ -1,0 +1,44 @@
+// Turning a picture into grid cells: the picture is resampled to the grid's
+// columns (and optionally to a chosen number of rows) by area averaging, and
+// each cell's brightness becomes a level.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "grid_output.h"
+#include "image_input.h"
+
+namespace gridwave::tools {
+
+// The largest cell value by default. A cell of 1000 sounds at an amplitude
+// of 100,000, so even a single bright row makes gridwave scale the sum down
+// to full scale rather than leave it quiet; and 1 ... 1000 gives a 60 dB
+// range of distinct levels. Many bright rows sounding together only make
+// the scale-down deeper: gridwave scales by the peak, so nothing clips.
+inline constexpr std::int32_t kDefaultMaxCell = 1000;
+inline constexpr double kDefaultRangeDb = 60.0;
+
+struct CellMapping {
+  bool linear = false;       // brightness -> amplitude; otherwise brightness -> decibels
+  double range_db = kDefaultRangeDb;  // brightness 0 ... 1 spans this many decibels below the top
+  std::int32_t max_cell = kDefaultMaxCell;  // the value of full brightness
+  bool invert = false;       // dark pixels loud, bright ones silent
+};
+
+// Cell value for a brightness in 0 ... 1. Black is always silent (0); in
+// decibels, brightness b sounds (1 - b) * range_db below the largest cell.
+std::int32_t cell_for_brightness(double brightness, const CellMapping& mapping);
+
+// Averages source values into `count` equal parts: output i is the mean of
+// the source over [i * n / count, (i + 1) * n / count), partial pixels
+// weighted by how much of them falls inside.
+std::vector<double> area_resample(const std::vector<double>& source, int count);
+
+// The grid for an image: rows 1 ... H from the image's top row down (so the
+// top of the picture sounds highest), row 0 silent, 200 columns. With a
+// height, the picture is first resampled to that many rows.
+Grid picture_to_grid(const LumaImage& image, std::optional<int> height, const CellMapping& mapping);
+
+}  // namespace gridwave::tools

@@ -1,0 +1,58 @@
+// Measuring how loud a tone of one frequency is in stretches of a sound:
+// the Goertzel recurrence (one DFT term) over a weighted window, evaluated
+// at exactly the frequency asked for rather than at the nearest FFT bin.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "grid_output.h"
+#include "sound_input.h"
+
+namespace gridwave::tools {
+
+// Radians per sample of a tone at this frequency in a sound at this rate,
+// from the same phase step the renderer uses.
+double radians_per_sample(double frequency, int sample_rate);
+
+// Samples with `padding` zeros on both sides, so that windows reaching past
+// either end of the sound read silence there.
+struct PaddedSignal {
+  PaddedSignal(const std::vector<float>& samples, std::int64_t padding, std::int64_t min_length);
+  std::vector<float> values;
+  std::int64_t padding;
+  // Pointer to sound sample `index` (negative indices reach into the padding).
+  const float* at(std::int64_t index) const { return values.data() + padding + index; }
+};
+
+// Amplitude (peak value of the sine) of the tone at `step` radians per sample
+// in each window that starts at one of `starts`, each weighted by `window`.
+std::vector<double> tone_amplitudes(const PaddedSignal& signal, const std::vector<double>& window,
+                                    double step, const std::vector<std::int64_t>& starts);
+
+// The sound as a grid of `rows` rows: row d (1 ... rows - 1) measured at
+// row_frequency(d, rows) in each of the 200 columns (4010 samples at 44.1
+// kHz, the same duration at other rates), scaled so the loudest cell is
+// max_cell; row 0 is all zeros. Columns past the end of the sound are silent.
+Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell);
+
+struct SpectrogramView {
+  int width = 800;   // pixels across: the whole sound, left to right
+  int height = 400;  // pixels down: high_hz at the top to low_hz at the bottom
+  double low_hz = 0;
+  double high_hz = 0;
+};
+
+// Frequency at the centre of pixel row y (0 at the top), evenly spaced on a
+// log scale.
+double pixel_frequency(int y, const SpectrogramView& view);
+
+// Level in dB relative to a full-scale sine (dBFS) at every pixel, row by row
+// from the top; -infinity where the sound is silent. Each pixel row uses a
+// Hann window whose length falls with frequency (a constant number of
+// cycles, within bounds), so the picture is equally sharp in pitch across
+// the log axis while high tones stay sharp in time.
+std::vector<float> spectrogram_levels(const Sound& sound, const SpectrogramView& view);
+
+}  // namespace gridwave::tools
