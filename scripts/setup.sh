@@ -7,6 +7,9 @@ packages=(
   build-essential
   cmake
   libgtest-dev
+  libhwy-dev
+  libbenchmark-dev
+  time
 )
 
 missing=()
