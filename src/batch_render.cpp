@@ -30,18 +30,20 @@
 //
 // * The sine. sin_hwy = hn::Sin is documented (contrib/math/math-inl.h) to be
 //   within 3 ULP of sin over [-39000, 39000]; phases stay in [0, 6.2831853072).
-//   glibc's sin is within 1 ULP. So |sin_hwy - std::sin| <= 4 ULP <= 2^-50 |y|
-//   (an ULP of y is at most 2^-52 |y|). s = (y * A) * 100 and then
-//   trunc(acc + s) are each monotonic in y (non-decreasing for A >= 0,
-//   non-increasing for A < 0), and two roundings of the products add at
-//   most 2^-52 |s| more, so s computed from std::sin lies within
-//   2^-49 |s| of s computed from sin_hwy. We widen that to
-//   margin = 2^-40 |s| (512 times the bound) and take
+//   glibc's sin is within 1 ULP. So |sin_hwy - std::sin| <= 4 ULP of y,
+//   at most 2^-50 (|y| <= 1 and an ULP of y is at most 2^-52 |y|). The steps
+//   after the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic
+//   in y (non-decreasing for A >= 0, non-increasing for A < 0). With the two
+//   roundings of the products, s from std::sin lies within about
+//   2^-49 |A| 100 of s from sin_hwy. We widen that to
+//   margin = 2^-40 |A| 100 (512 times the bound) and take
 //   lo = trunc(acc + (s - margin)), hi = trunc(acc + (s + margin)).
-//   By monotonicity the std::sin result lies between lo and hi; when they
+//   By monotonicity the std::sin result lies between lo and hi, so when they
 //   are equal it is that value. Otherwise the lane is recomputed with
-//   std::sin exactly as render_cells does. A zero cell contributes nothing
-//   and is skipped; hn::Sin(0) is exactly 0, so s = 0 gives lo = hi.
+//   std::sin exactly as render_cells does. That happens mostly where the
+//   sine is exactly +-1 (s is then a whole number and acc + s sits on a
+//   truncation step), a few times per million evaluations. A zero cell
+//   contributes nothing and is skipped.
 
 #ifndef GRIDWAVE_BATCH_RENDER_SHARED
 #define GRIDWAVE_BATCH_RENDER_SHARED
@@ -90,8 +92,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
 
-// Samples handled together: their phases for every row of the batch are kept
-// in a small buffer (samples x rows), then each slot takes the rows in order.
+// Samples handled together: first every row's phases for them, row by row,
+// then each slot takes the rows in order.
 constexpr std::int64_t kBlockSamples = 32;
 
 // The phase recurrence, the same operations as render_cells.
@@ -100,12 +102,9 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
   return hn::IfThenElse(hn::Ge(next, circle), hn::Sub(next, circle), next);
 }
 
-// Runs every row's phase n samples on. With a buffer, first stores each
-// sample's phases (row r of sample i at buffer[i * stride + r]). Four row
-// groups go together so that their recurrences overlap in the pipeline.
-template <bool kStore>
-void AdvancePhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
-                   double* buffer) {
+// Runs the phases of `stride` rows n samples on. Four row groups go together
+// so that their recurrences overlap in the pipeline.
+void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const V circle = hn::Set(d, kFullCircle);
@@ -116,13 +115,6 @@ void AdvancePhases(double* phases, const double* steps, std::size_t stride, std:
     const V s0 = hn::Load(d, steps + g), s1 = hn::Load(d, steps + g + lanes);
     const V s2 = hn::Load(d, steps + g + 2 * lanes), s3 = hn::Load(d, steps + g + 3 * lanes);
     for (std::int64_t i = 0; i < n; ++i) {
-      if (kStore) {
-        double* out = buffer + i * static_cast<std::int64_t>(stride) + g;
-        hn::Store(p0, d, out);
-        hn::Store(p1, d, out + lanes);
-        hn::Store(p2, d, out + 2 * lanes);
-        hn::Store(p3, d, out + 3 * lanes);
-      }
       p0 = Advance(p0, s0, circle);
       p1 = Advance(p1, s1, circle);
       p2 = Advance(p2, s2, circle);
@@ -136,12 +128,55 @@ void AdvancePhases(double* phases, const double* steps, std::size_t stride, std:
   for (; g < stride; g += lanes) {
     V p = hn::Load(d, phases + g);
     const V s = hn::Load(d, steps + g);
-    for (std::int64_t i = 0; i < n; ++i) {
-      if (kStore) hn::Store(p, d, buffer + i * static_cast<std::int64_t>(stride) + g);
-      p = Advance(p, s, circle);
-    }
+    for (std::int64_t i = 0; i < n; ++i) p = Advance(p, s, circle);
     hn::Store(p, d, phases + g);
   }
+}
+
+// Turns lanes x lanes values around in place: x[l] lane j becomes x[j] lane l.
+// log2(lanes) rounds of splitting vector pairs into their even and odd lanes
+// make the transpose.
+HWY_INLINE void Transpose(V* x) {
+#if HWY_TARGET == HWY_SCALAR
+  (void)x;
+#else
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  V y[hn::MaxLanes(d)];
+  for (std::size_t round = 1; round < lanes; round *= 2) {
+    for (std::size_t j = 0; j < lanes / 2; ++j) {
+      y[j] = hn::ConcatEven(d, x[2 * j + 1], x[2 * j]);
+      y[j + lanes / 2] = hn::ConcatOdd(d, x[2 * j + 1], x[2 * j]);
+    }
+    for (std::size_t l = 0; l < lanes; ++l) x[l] = y[l];
+  }
+#endif
+}
+
+// Runs one group of `lanes` rows n samples on, leaving the phases row by row:
+// row j's phase at sample k goes to rows[j * kBlockSamples + k]. Samples
+// n ... padded-1 get phase 0 (sine 0).
+HWY_INLINE void PhasesByRow(double* phase, const double* step, std::int64_t n, std::int64_t padded,
+                            double* rows) {
+  const D d;
+  const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(d));
+  const V circle = hn::Set(d, kFullCircle);
+  const V s = hn::Load(d, step);
+  V p = hn::Load(d, phase);
+  V x[hn::MaxLanes(d)];
+  for (std::int64_t k = 0; k < padded; k += lanes) {
+    for (std::int64_t l = 0; l < lanes; ++l) {
+      if (k + l < n) {
+        x[l] = p;
+        p = Advance(p, s, circle);
+      } else {
+        x[l] = hn::Zero(d);
+      }
+    }
+    Transpose(x);
+    for (std::int64_t j = 0; j < lanes; ++j) hn::Store(x[j], d, rows + j * kBlockSamples + k);
+  }
+  hn::Store(p, d, phase);
 }
 
 // The lanes whose sine error could matter, done the plain way with std::sin.
@@ -164,47 +199,19 @@ HWY_NOINLINE V Recompute(V acc, V phase, V lo, V hi, double amplitude, std::uint
   return hn::Load(d, l);
 }
 
-// Turns lanes x lanes phases around: vector l of the input holds sample l's
-// phases of `lanes` consecutive rows; vector j of the output holds row j's
-// phases of `lanes` consecutive samples. log2(lanes) rounds of splitting
-// vector pairs into their even and odd lanes make the transpose.
-HWY_INLINE void Transpose(const double* in, std::size_t in_stride, double* out,
-                          std::size_t out_stride) {
-#if HWY_TARGET == HWY_SCALAR
-  (void)in_stride;
-  (void)out_stride;
-  out[0] = in[0];
-#else
-  const D d;
-  const std::size_t lanes = hn::Lanes(d);
-  V x[hn::MaxLanes(d)];
-  V y[hn::MaxLanes(d)];
-  for (std::size_t l = 0; l < lanes; ++l) x[l] = hn::Load(d, in + l * in_stride);
-  for (std::size_t round = 1; round < lanes; round *= 2) {
-    for (std::size_t j = 0; j < lanes / 2; ++j) {
-      y[j] = hn::ConcatEven(d, x[2 * j + 1], x[2 * j]);
-      y[j + lanes / 2] = hn::ConcatOdd(d, x[2 * j + 1], x[2 * j]);
-    }
-    for (std::size_t l = 0; l < lanes; ++l) x[l] = y[l];
-  }
-  for (std::size_t l = 0; l < lanes; ++l) hn::Store(x[l], d, out + l * out_stride);
-#endif
-}
-
 // Adds the live rows (nonzero cells, ascending) into the `lanes` slots held
 // in acc_block; row r's phases for these samples are at phase_rows[r * kBlockSamples].
 HWY_INLINE void AccumulateVector(double* acc_block, const double* phase_rows,
                                  const std::vector<int>& live, const std::vector<double>& amps,
-                                 std::uint64_t& fallbacks) {
+                                 const std::vector<double>& margins, std::uint64_t& fallbacks) {
   const D d;
   const V gain = hn::Set(d, kCellGain);
-  const V relative_margin = hn::Set(d, 0x1p-40);
   V acc = hn::Load(d, acc_block);
   const std::size_t count = live.size();
   for (std::size_t j = 0; j < count; ++j) {
     const V phase = hn::Load(d, phase_rows + live[j] * kBlockSamples);
     const V s = hn::Mul(hn::Mul(hn::Sin(d, phase), hn::Set(d, amps[j])), gain);
-    const V margin = hn::Mul(hn::Abs(s), relative_margin);
+    const V margin = hn::Set(d, margins[j]);
     const V lo = hn::Trunc(hn::Add(acc, hn::Sub(s, margin)));
     const V hi = hn::Trunc(hn::Add(acc, hn::Add(s, margin)));
     if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo, hi)))) {
@@ -222,19 +229,19 @@ std::uint64_t RenderRange(const RangeJob& job) {
   const std::size_t stride = (static_cast<std::size_t>(job.rows) + lanes - 1) / lanes * lanes;
   auto phases = hwy::AllocateAligned<double>(stride);
   auto steps = hwy::AllocateAligned<double>(stride);
-  auto buffer = hwy::AllocateAligned<double>(stride * kBlockSamples);     // [sample][row]
   auto phase_rows = hwy::AllocateAligned<double>(stride * kBlockSamples);  // [row][sample]
   auto acc_block = hwy::AllocateAligned<double>(kBlockSamples);
   std::fill_n(phases.get(), stride, 0.0);
   std::fill_n(steps.get(), stride, 0.0);  // padding rows never move and never sound
-  std::fill_n(buffer.get(), stride * kBlockSamples, 0.0);
+  std::fill_n(phase_rows.get(), stride * kBlockSamples, 0.0);
   std::copy_n(job.steps, job.rows, steps.get());
 
-  AdvancePhases<false>(phases.get(), steps.get(), stride, job.begin, nullptr);
+  RunPhases(phases.get(), steps.get(), stride, job.begin);
 
   std::uint64_t fallbacks = 0;
   std::vector<int> live;
   std::vector<double> amps;
+  std::vector<double> margins;
   std::int64_t live_column = -1;
   for (std::int64_t i = job.begin; i < job.end;) {
     const std::int64_t column = i / kSamplesPerColumn;
@@ -244,35 +251,29 @@ std::uint64_t RenderRange(const RangeJob& job) {
     if (column != live_column) {
       live.clear();
       amps.clear();
+      margins.clear();
       for (int r = 0; r < job.rows; ++r) {
         const std::int32_t cell = job.cells[static_cast<std::int64_t>(r) * kCellsPerRow + column];
         if (cell != 0) {
           live.push_back(r);
           amps.push_back(cell);
+          margins.push_back(std::fabs(static_cast<double>(cell)) * kCellGain * 0x1p-40);
         }
       }
       live_column = column;
     }
     if (live.empty()) {
-      AdvancePhases<false>(phases.get(), steps.get(), stride, n, nullptr);
+      RunPhases(phases.get(), steps.get(), stride, n);
     } else {
-      AdvancePhases<true>(phases.get(), steps.get(), stride, n, buffer.get());
-      // Samples past n in the last vector read phase 0 (sine 0, adding
-      // nothing) and are not written back.
       const std::int64_t padded = (n + static_cast<std::int64_t>(lanes) - 1) /
                                   static_cast<std::int64_t>(lanes) * static_cast<std::int64_t>(lanes);
-      std::fill(buffer.get() + n * static_cast<std::int64_t>(stride),
-                buffer.get() + padded * static_cast<std::int64_t>(stride), 0.0);
       for (std::size_t g = 0; g < stride; g += lanes) {
-        for (std::int64_t k = 0; k < padded; k += static_cast<std::int64_t>(lanes)) {
-          Transpose(buffer.get() + k * static_cast<std::int64_t>(stride) + g, stride,
-                    phase_rows.get() + g * kBlockSamples + k, kBlockSamples);
-        }
+        PhasesByRow(phases.get() + g, steps.get() + g, n, padded, phase_rows.get() + g * kBlockSamples);
       }
       Slot* slots = job.accumulator + i;
       for (std::int64_t k = 0; k < padded; ++k) acc_block[k] = k < n ? static_cast<double>(slots[k]) : 0.0;
       for (std::int64_t k = 0; k < padded; k += static_cast<std::int64_t>(lanes)) {
-        AccumulateVector(acc_block.get() + k, phase_rows.get() + k, live, amps, fallbacks);
+        AccumulateVector(acc_block.get() + k, phase_rows.get() + k, live, amps, margins, fallbacks);
       }
       for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_block[k]);
     }
