@@ -307,7 +307,8 @@ void render_rows(Slot* accumulator, const double* frequencies, const std::int32_
   double steps[kBatchRows];
   for (int r = 0; r < rows; ++r) steps[r] = phase_step(frequencies[r]);
   const std::int64_t samples = std::int64_t{columns} * kSamplesPerColumn;
-  const std::int64_t share = (samples / threads + kThreadAlign - 1) / kThreadAlign * kThreadAlign;
+  const std::int64_t share =
+      std::max(kThreadAlign, (samples / threads + kThreadAlign - 1) / kThreadAlign * kThreadAlign);
 
   auto render = HWY_DYNAMIC_DISPATCH(RenderRange);
   std::vector<RangeJob> jobs;
