@@ -11,6 +11,9 @@ packages=(
   libspng-dev
   libsndfile1-dev
   libcli11-dev
+  libhwy-dev
+  libbenchmark-dev
+  time
 )
 
 missing=()

@@ -35,6 +35,27 @@ std::int32_t from_little_endian(const unsigned char* b) {
   return static_cast<std::int32_t>(u);
 }
 
+// Reads count cells (into destination unless it is null); false when the
+// file ends first.
+bool read_quietly(std::int32_t* destination, std::int64_t count) {
+  constexpr std::int64_t kChunk = 1024;
+  unsigned char bytes[kChunk * kCellBytes];
+  while (count > 0) {
+    const std::int64_t n = std::min(count, kChunk);
+    if (std::fread(bytes, kCellBytes, static_cast<std::size_t>(n), input) !=
+        static_cast<std::size_t>(n)) {
+      return false;
+    }
+    if (destination != nullptr) {
+      for (std::int64_t k = 0; k < n; ++k) {
+        *destination++ = from_little_endian(bytes + k * kCellBytes);
+      }
+    }
+    count -= n;
+  }
+  return true;
+}
+
 }  // namespace
 
 int open_input(const char* path) {
@@ -57,23 +78,18 @@ int open_input(const char* path) {
 }
 
 int read_cells(std::int32_t* destination, std::int64_t count) {
-  constexpr std::int64_t kChunk = 1024;
-  unsigned char bytes[kChunk * kCellBytes];
-  while (count > 0) {
-    const std::int64_t n = std::min(count, kChunk);
-    if (std::fread(bytes, kCellBytes, static_cast<std::size_t>(n), input) !=
-        static_cast<std::size_t>(n)) {
-      return report_too_short();
-    }
-    if (destination != nullptr) {
-      for (std::int64_t k = 0; k < n; ++k) {
-        *destination++ = from_little_endian(bytes + k * kCellBytes);
-      }
-    }
-    count -= n;
-  }
-  return 0;
+  return read_quietly(destination, count) ? 0 : report_too_short();
 }
+
+int read_rows(std::int32_t* destination, int rows) {
+  int done = 0;
+  while (done < rows && read_quietly(destination + std::int64_t{done} * kCellsPerRow, kCellsPerRow)) {
+    ++done;
+  }
+  return done;
+}
+
+int report_short_grid() { return report_too_short(); }
 
 int read_cell(std::int32_t& destination) { return read_cells(&destination, 1); }
 

@@ -22,6 +22,14 @@ int read_cell(std::int32_t& destination);
 // Reads count cells in one go; fails like read_cell.
 int read_cells(std::int32_t* destination, std::int64_t count);
 
+// Reads up to `rows` whole rows (kCellsPerRow cells each) and returns how many
+// it read in full. Prints nothing, so that a caller can first finish the rows
+// it got and then call report_short_grid().
+int read_rows(std::int32_t* destination, int rows);
+
+// Prints that the grid file is too short, with the ending text; returns 1.
+int report_short_grid();
+
 // Reads past count cells; fails like read_cell.
 int skip_cells(std::int64_t count);
 

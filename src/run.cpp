@@ -7,7 +7,7 @@
 #include "console.h"
 #include "constants.h"
 #include "grid_input.h"
-#include "tone.h"
+#include "row_loop.h"
 #include "wave_out.h"
 
 namespace gridwave {
@@ -53,12 +53,7 @@ int run(int argc, char** argv) {
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  for (std::int32_t d = 1; d < rows; ++d) {
-    if (render_row(accumulator.get(), row_frequency(d, rows), kLengthValue, d, input) != 0) {
-      return 1;
-    }
-    if (d % 10 == 0) say("*");
-  }
+  if (render_rows(accumulator.get(), input, rows) != 0) return 1;
   return save_phase(accumulator.get(), output);
 }
 

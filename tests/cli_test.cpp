@@ -199,5 +199,22 @@ TEST_F(Cli, SaveReplacesFilesButNotLinksOrModes) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "link.wav", "out.wav"}));
 }
 
+TEST_F(Cli, EveryThreadCountWritesTheSameWave) {
+  // More rows than one batch, loud enough to be scaled, with the extremes.
+  const std::int32_t rows = 75;
+  const Cells cells = testing::make_cells(rows, [](int r, int k) {
+    const std::int32_t extremes[] = {INT32_MAX, INT32_MIN, 0};
+    return (r + k) % 37 == 0 ? extremes[(r * k) % 3] : (r * 7919 + k * 104729) % 2001 - 1000;
+  });
+  testing::write_bytes(in, testing::grid_bytes(rows, cells));
+  const Bytes expected = expected_wave(rows, cells);
+  for (const std::string threads : {"1", "2", "3"}) {
+    const auto r = gridwave_io({{"LC_ALL=C", "GRIDWAVE_THREADS=" + threads}});
+    EXPECT_EQ(r.status, 0) << threads;
+    EXPECT_EQ(r.out, head_io() + progress(std::string(7, '*')) + text(JapaneseText::kFinished)) << threads;
+    EXPECT_EQ(testing::read_bytes(out), expected) << threads;
+  }
+}
+
 }  // namespace
 }  // namespace gridwave

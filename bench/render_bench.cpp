@@ -1,0 +1,64 @@
+// The two renderers on the same grids: render_cells row after row (the plain
+// reference) and render_batch with 1 and 2 threads. Items are samples of one
+// row (rows x 802,000 per iteration).
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "batch_render.h"
+#include "bench_grids.h"
+#include "tone.h"
+
+namespace gridwave::bench {
+namespace {
+
+struct Grid {
+  std::vector<std::int32_t> cells;
+  std::vector<double> frequencies;
+  int rows;
+};
+
+Grid grid_for(const benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(1));
+  Grid g{make_grid(static_cast<GridKind>(state.range(0)), rows), {}, rows};
+  for (int r = 0; r < rows; ++r) g.frequencies.push_back(row_frequency(r + 1, rows + 1));
+  return g;
+}
+
+void Plain(benchmark::State& state) {
+  const Grid g = grid_for(state);
+  std::vector<Slot> acc(kAccumulatorSlots, 0);
+  for (auto _ : state) {
+    for (int r = 0; r < g.rows; ++r) {
+      render_cells(acc.data(), g.frequencies[r], g.cells.data() + std::size_t(r) * kCellsPerRow, kColumnCount);
+    }
+    benchmark::DoNotOptimize(acc.data());
+  }
+  state.SetItemsProcessed(state.iterations() * g.rows * std::int64_t{kSampleCount});
+}
+
+void Batched(benchmark::State& state) {
+  const Grid g = grid_for(state);
+  const int threads = static_cast<int>(state.range(2));
+  std::vector<Slot> acc(kAccumulatorSlots, 0);
+  for (auto _ : state) {
+    render_batch(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kColumnCount, threads);
+    benchmark::DoNotOptimize(acc.data());
+  }
+  state.SetItemsProcessed(state.iterations() * g.rows * std::int64_t{kSampleCount});
+  state.SetLabel(render_target_name());
+}
+
+constexpr int kDense = static_cast<int>(GridKind::kDense);
+constexpr int kBlocks = static_cast<int>(GridKind::kBlocks);
+
+BENCHMARK(Plain)->ArgNames({"blocks", "rows"})->Args({kDense, 64})->Args({kBlocks, 64})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Batched)->ArgNames({"blocks", "rows", "threads"})
+    ->Args({kDense, 64, 1})->Args({kDense, 64, 2})->Args({kBlocks, 64, 1})->Args({kBlocks, 64, 2})
+    ->Args({kDense, 200, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace gridwave::bench
+
+BENCHMARK_MAIN();
