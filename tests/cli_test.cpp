@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <chrono>
+#include <fstream>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -271,6 +274,33 @@ TEST_F(Cli, SignalDuringTheSaveKeepsTheOldFileAndLeavesNoTemporary) {
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.grid"}) << steps;
       }
     }
+  }
+}
+
+// The same with a real signal from another process, while the save waits
+// between writing the temporary file and syncing it.
+TEST_F(Cli, SignalFromOutsideDuringTheSaveKeepsTheOldFile) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  const Bytes old_content = old_output_content();
+  testing::ScratchDir side;  // for the process id, away from the Output folder
+  const fs::path pid_file = side / "pid";
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    testing::write_bytes(out, old_content);
+    fs::remove(pid_file);
+    std::thread killer([&] {
+      for (int i = 0; i < 1000 && !fs::exists(pid_file); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      int pid = 0;
+      std::ifstream(pid_file) >> pid;
+      if (pid > 0) kill(pid, signal_number);
+    });
+    testing::RunOptions options = with_faults("fsync:pause");
+    options.env.push_back("GRIDWAVE_FAULT_PIDFILE=" + pid_file.string());
+    const auto r = gridwave_io(options);
+    killer.join();
+    EXPECT_EQ(r.status, 128 + signal_number);
+    EXPECT_EQ(testing::read_bytes(out), old_content);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "out.wav"}));
   }
 }
 

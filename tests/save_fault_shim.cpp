@@ -12,6 +12,9 @@
 //           SIGINT, SIGTERM, SIGHUP   raise the signal, then run normally
 //           rmdir    remove the folder the file is in, with its content, then
 //                    run normally (the folder vanishing during the run)
+//           pause    write the process id to the file named by
+//                    GRIDWAVE_FAULT_PIDFILE, then wait up to 10 s for a
+//                    signal from outside, then run normally
 #include <dirent.h>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -76,6 +79,16 @@ void remove_folder(const std::string& folder) {
   rmdir(folder.c_str());
 }
 
+template <typename F>
+F real(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+int rename_file(const char* from, const char* to) {
+  static auto next = real<int (*)(const char*, const char*)>("rename");
+  return next(from, to);
+}
+
 // Carries out the action; returns the errno to fail with, or 0 to go on.
 int act(const std::string& action, const std::string& path) {
   if (action == "ENOSPC") return ENOSPC;
@@ -84,12 +97,19 @@ int act(const std::string& action, const std::string& path) {
   if (action == "SIGTERM") raise(SIGTERM);
   if (action == "SIGHUP") raise(SIGHUP);
   if (action == "rmdir") remove_folder(folder_of(path));
+  if (action == "pause") {
+    if (const char* pid_file = std::getenv("GRIDWAVE_FAULT_PIDFILE")) {
+      // Written under a temporary name and renamed, so the reader never sees half of it.
+      const std::string temp = std::string(pid_file) + ".part";
+      if (std::FILE* f = std::fopen(temp.c_str(), "w")) {
+        std::fprintf(f, "%d\n", static_cast<int>(getpid()));
+        std::fclose(f);
+        rename_file(temp.c_str(), pid_file);
+      }
+    }
+    sleep(10);
+  }
   return 0;
-}
-
-template <typename F>
-F real(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
 }  // namespace
@@ -140,12 +160,11 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
-  static auto next = real<int (*)(const char*, const char*)>("rename");
   if (const int error = act(next_action(kRename), from)) {
     errno = error;
     return -1;
   }
-  return next(from, to);
+  return rename_file(from, to);
 }
 
 }  // extern "C"
