@@ -356,5 +356,25 @@ TEST_F(Cli, SaveReplacesFilesButNotLinksOrModes) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "link.wav", "out.wav"}));
 }
 
+// A link whose target does not exist yet is followed, as a shell redirection
+// would: the target is created and the link stays a link.
+TEST_F(Cli, SaveThroughDanglingLinkCreatesItsTarget) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  fs::create_directory(dir / "sub");
+  fs::create_symlink("../made.wav", dir / "sub/link.wav");  // relative to the link's folder
+  EXPECT_EQ(gridwave({in, (dir / "sub/link.wav").string(), "s"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "sub/link.wav"));
+  EXPECT_EQ(fs::file_size(dir / "made.wav"), 1'604'044u);
+
+  fs::create_symlink("nowhere/x.wav", dir / "lost.wav");
+  const std::string output = (dir / "lost.wav").string();
+  const auto r = gridwave({in, output, "s"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, head(in, output, "s") + progress("") + "The file '" + output +
+                       "' was not opened\n" + text(JapaneseText::kSaveFailed));
+  EXPECT_TRUE(fs::is_symlink(dir / "lost.wav"));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "lost.wav", "made.wav", "sub"}));
+}
+
 }  // namespace
 }  // namespace gridwave
