@@ -114,8 +114,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // fuzzer's own report, which goes to standard error.
   const int null = open("/dev/null", O_WRONLY);
   if (null >= 0) dup2(null, STDOUT_FILENO);
-  // A memory file system, where the save's fsync costs nothing.
-  const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+  // A memory file system, where the save's fsync costs nothing. run.sh
+  // names a folder of its own, so that nothing is left after a crash.
+  const char* chosen = std::getenv("GRIDWAVE_FUZZ_SCRATCH");
+  const fs::path base = chosen != nullptr                  ? fs::path(chosen)
+                        : fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
+                                                       : fs::temp_directory_path();
   std::string pattern = (base / "gridwave-fuzz-XXXXXX").string();
   check(mkdtemp(pattern.data()) != nullptr, "mkdtemp failed");
   scratch = pattern;

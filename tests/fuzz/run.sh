@@ -18,6 +18,10 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
 cmake --build "$build" -j "$(nproc)"
 
 mkdir -p "$build/corpus" "$build/crashes"
+# The targets' scratch files, on a memory file system where there is one.
+scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/gridwave-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export GRIDWAVE_FUZZ_SCRATCH=$scratch
 shopt -s nullglob
 targets=("$build"/fuzz-targets/*)
 [ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets were built" >&2; exit 1; }
