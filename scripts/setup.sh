@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(
   build-essential
+  clang
   cmake
+  libclang-rt-14-dev
   libgtest-dev
   pkgconf
   libspng-dev

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -96,18 +95,24 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-// The file that the rename replaces: the target of a symbolic link, so the
-// link itself survives.
+// The file that the rename replaces: the end of a chain of symbolic links,
+// so the links survive, followed the way open() would follow it even when
+// that file does not exist yet.
 std::string rename_target(const char* path) {
-  struct stat st;
-  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = realpath(path, nullptr)) {
-      std::string target = resolved;
-      std::free(resolved);
-      return target;
-    }
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit
+    struct stat st;
+    char link[4096];
+    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    const ssize_t n = readlink(target.c_str(), link, sizeof link);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof link)) break;
+    std::string next(link, static_cast<std::size_t>(n));
+    // A relative link is relative to the folder that holds it.
+    const std::size_t slash = target.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos) next = target.substr(0, slash + 1) + next;
+    target = next;
   }
-  return path;
+  return target;
 }
 
 }  // namespace

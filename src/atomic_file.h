@@ -17,7 +17,8 @@ enum class SaveResult {
 // SIGINT, SIGTERM, SIGHUP or SIGPIPE during the save, the temporary file is
 // removed and path keeps its old content. A path that names an existing file
 // which is not a regular file (/dev/null, a FIFO, a device) is written
-// directly. A symbolic link to a regular file has its target replaced.
+// directly. A symbolic link stays: its target is replaced, or created when
+// it does not exist yet.
 SaveResult save_file(const char* path, const void* data, std::size_t size);
 
 }  // namespace gridwave

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -40,6 +45,26 @@ std::string progress(const std::string& stars, bool utf8 = false) {
 }
 
 std::string cannot_open() { return "Cannot open file\n" + text(JapaneseText::kEnding); }
+
+std::string too_short(const std::string& in) {
+  return "The grid file '" + in + "' is too short\n" + text(JapaneseText::kEnding);
+}
+
+// A run with the save fault shim preloaded: `steps` says which call of the
+// save fails or is interrupted (see save_fault_shim.cpp).
+testing::RunOptions with_faults(const std::string& steps) {
+  return {{"LC_ALL=C", std::string("LD_PRELOAD=") + SAVE_FAULT_SHIM, "GRIDWAVE_FAULT=" + steps,
+           // The sanitizer build's runtime must not object to the preload.
+           "ASAN_OPTIONS=verify_asan_link_order=0"}};
+}
+
+// Old content that any failed save must leave byte for byte: longer than
+// a WAV file header, so a truncation or a partial overwrite shows.
+Bytes old_output_content() {
+  Bytes bytes(5000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 3);
+  return bytes;
+}
 
 // The WAV file the program must write for these grid rows, built in-process
 // from the renderer and the encoder.
@@ -82,29 +107,36 @@ TEST_F(Cli, WrongArgumentCountComplainsWithoutLineEnd) {
 
 TEST_F(Cli, UnopenableInputEndsWithStatus1) {
   fs::create_directory(dir / "folder");
-  for (const std::string& input : {(dir / "missing").string(), (dir / "folder").string()}) {
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);  // would block an open without a writer
+  for (const std::string& input : {(dir / "missing").string(), (dir / "folder").string(),
+                                   (dir / "fifo").string(), std::string("/dev/zero"), std::string("")}) {
     const auto r = gridwave({input, out, "s"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, head(input, out, "s") + cannot_open());
-    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(r.status, 1) << input;
+    EXPECT_EQ(r.out, head(input, out, "s") + cannot_open()) << input;
+    EXPECT_FALSE(fs::exists(out)) << input;
   }
 }
 
 TEST_F(Cli, ShortGridFilesAreRejectedBeforeRendering) {
+  Bytes ragged = testing::grid_bytes(3, Cells(400, 5));
+  ragged.insert(ragged.end(), {1, 2});
   const std::vector<std::pair<const char*, Bytes>> cases = {
       {"empty", {}},
       {"one byte", {7}},
+      {"two bytes", {2, 0}},
       {"three bytes", {2, 0, 0}},
       {"row count only", testing::grid_bytes(2, {})},
+      {"rows missing", testing::grid_bytes(5, Cells(400, 5))},
       {"last row one cell short", testing::grid_bytes(3, Cells(599, 5))},
+      {"short, with bytes that are not a whole cell", ragged},
       {"huge row count", testing::grid_bytes(2'000'000'000, Cells(400, 5))},
+      {"largest row count", testing::grid_bytes(INT32_MAX, Cells(400, 5))},
   };
   for (const auto& [name, bytes] : cases) {
     testing::write_bytes(in, bytes);
     const auto r = gridwave_io();
     EXPECT_EQ(r.status, 1) << name;
-    EXPECT_EQ(r.out, head_io() + "The grid file '" + in + "' is too short\n" +
-                         text(JapaneseText::kEnding)) << name;
+    EXPECT_EQ(r.out, head_io() + too_short(in)) << name;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.grid"}) << name;
   }
 }
@@ -166,24 +198,149 @@ TEST_F(Cli, FailedSaveIsAFailureAndKeepsWhatWasThere) {
   struct Case {
     std::string output;
     std::string tail;
-    long file_size_limit;
+    testing::RunOptions options;
   };
+  const testing::RunOptions plain{kShiftJisConsole};
   const std::vector<Case> cases = {
-      {(dir / "no/such/folder/out.wav").string(), not_opened_tail, -1},
-      {(dir / "folder").string(), not_opened_tail, -1},
-      {"/dev/full", not_written_tail, -1},
-      // Writes past 1000 bytes fail: the old file must survive untouched.
-      {out, not_written_tail, 1000},
+      {(dir / "no/such/folder/out.wav").string(), not_opened_tail, plain},
+      {(dir / "folder").string(), not_opened_tail, plain},
+      {"/dev/full", not_written_tail, plain},
+      // Writes past 1000 bytes fail with EFBIG.
+      {out, not_written_tail, {kShiftJisConsole, 1000}},
+      // The disk fills up, or the device fails, at each step of the save.
+      {out, not_opened_tail, with_faults("mkostemp:ENOSPC")},
+      {out, not_written_tail, with_faults("write:ENOSPC")},
+      {out, not_written_tail, with_faults("write:short,write:short,write:EIO")},
+      {out, not_written_tail, with_faults("fsync:EIO")},
+      {out, not_written_tail, with_faults("close:EIO")},
+      {out, not_written_tail, with_faults("rename:EIO")},
   };
-  const Bytes old_content = {'k', 'e', 'e', 'p'};
+  const Bytes old_content = old_output_content();
   testing::write_bytes(out, old_content);
   for (const auto& c : cases) {
-    const auto r = gridwave({in, c.output, "s"}, {kShiftJisConsole, c.file_size_limit});
-    EXPECT_EQ(r.status, 1) << c.output;
-    EXPECT_EQ(r.out, head(in, c.output, "s") + progress("") + "The file '" + c.output + c.tail) << c.output;
+    const std::string label = c.output + (c.options.env.size() > 2 ? " " + c.options.env[2] : "");
+    const auto r = gridwave({in, c.output, "s"}, c.options);
+    EXPECT_EQ(r.status, 1) << label;
+    EXPECT_EQ(r.out, head(in, c.output, "s") + progress("") + "The file '" + c.output + c.tail) << label;
+    EXPECT_EQ(r.err, "") << label;
+    EXPECT_EQ(testing::read_bytes(out), old_content) << label;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"folder", "in.grid", "out.wav"})) << label;
   }
-  EXPECT_EQ(testing::read_bytes(out), old_content);
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"folder", "in.grid", "out.wav"}));
+}
+
+TEST_F(Cli, OutputFolderRemovedDuringTheRunFailsCleanly) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  const std::string save_failed = text(JapaneseText::kSaveFailed);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"mkostemp:rmdir", "' was not opened\n" + save_failed},       // before the save begins
+      {"write:rmdir", "' could not be written\n" + save_failed},    // while it writes
+      {"rename:rmdir", "' could not be written\n" + save_failed},   // just before the rename
+  };
+  for (const auto& [steps, tail] : cases) {
+    fs::create_directory(dir / "gone");
+    const std::string output = (dir / "gone/out.wav").string();
+    const auto r = gridwave({in, output, "s"}, with_faults(steps));
+    EXPECT_EQ(r.status, 1) << steps;
+    EXPECT_EQ(r.out, head(in, output, "s") + progress("") + "The file '" + output + tail) << steps;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.grid"}) << steps;
+  }
+}
+
+// The process dies by the signal, as a shell expects; the temporary file is
+// removed and the Output path keeps what it held (or still does not exist).
+TEST_F(Cli, SignalDuringTheSaveKeepsTheOldFileAndLeavesNoTemporary) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"mkostemp:SIGINT", SIGINT},  {"write:SIGINT", SIGINT},
+      {"write:short,write:SIGTERM", SIGTERM},  {"fsync:SIGTERM", SIGTERM},
+      {"close:SIGINT", SIGINT},     {"rename:SIGTERM", SIGTERM},
+      {"rename:SIGHUP", SIGHUP},
+  };
+  const Bytes old_content = old_output_content();
+  for (const bool old_file : {true, false}) {
+    for (const auto& [steps, signal_number] : cases) {
+      if (old_file) {
+        testing::write_bytes(out, old_content);
+      } else {
+        fs::remove(out);
+      }
+      const auto r = gridwave_io(with_faults(steps));
+      EXPECT_EQ(r.status, 128 + signal_number) << steps;
+      EXPECT_EQ(r.out.find(text(JapaneseText::kFinished)), std::string::npos) << steps;
+      if (old_file) {
+        EXPECT_EQ(testing::read_bytes(out), old_content) << steps;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "out.wav"})) << steps;
+      } else {
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.grid"}) << steps;
+      }
+    }
+  }
+}
+
+// The same with a real signal from another process, while the save waits
+// between writing the temporary file and syncing it.
+TEST_F(Cli, SignalFromOutsideDuringTheSaveKeepsTheOldFile) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  const Bytes old_content = old_output_content();
+  testing::ScratchDir side;  // for the process id, away from the Output folder
+  const fs::path pid_file = side / "pid";
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    testing::write_bytes(out, old_content);
+    fs::remove(pid_file);
+    std::thread killer([&] {
+      for (int i = 0; i < 1000 && !fs::exists(pid_file); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      int pid = 0;
+      std::ifstream(pid_file) >> pid;
+      if (pid > 0) kill(pid, signal_number);
+    });
+    testing::RunOptions options = with_faults("fsync:pause");
+    options.env.push_back("GRIDWAVE_FAULT_PIDFILE=" + pid_file.string());
+    const auto r = gridwave_io(options);
+    killer.join();
+    EXPECT_EQ(r.status, 128 + signal_number);
+    EXPECT_EQ(testing::read_bytes(out), old_content);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "out.wav"}));
+  }
+}
+
+// Writes that stop short are carried on, and a signal the caller ignores
+// (nohup, say) stays ignored during the save.
+TEST_F(Cli, SaveFinishesAfterShortWritesAndIgnoredSignals) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  testing::write_bytes(out, old_output_content());
+  const auto previous = std::signal(SIGHUP, SIG_IGN);  // inherited by the child
+  const auto r = gridwave_io(with_faults("write:short,write:short,rename:SIGHUP"));
+  std::signal(SIGHUP, previous);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, head_io() + progress("") + text(JapaneseText::kFinished));
+  EXPECT_EQ(testing::read_bytes(out), expected_wave(0, {}));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "out.wav"}));
+}
+
+// Paths are used and echoed byte for byte, whatever they hold: spaces, line
+// ends, bytes that are not UTF-8, a leading dash, printf directives.
+TEST_F(Cli, UnusualPathsAreUsedAndEchoedByteForByte) {
+  const std::vector<std::string> names = {"with space.grid", "line\nend", "\xff\xfe\x80.grid",
+                                          "-leading-dash", "%s%n%x"};
+  for (const std::string& name : names) {
+    const std::string output = name + ".wav";
+    const testing::RunOptions in_dir{kShiftJisConsole, -1, dir.path().string()};
+    testing::write_bytes(dir / name, {1, 0, 0});
+    auto r = gridwave({name, output, name}, in_dir);
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(r.out, head(name, output, name) + too_short(name)) << name;
+    EXPECT_FALSE(fs::exists(dir / output)) << name;
+
+    testing::write_bytes(dir / name, testing::grid_bytes(1, {}));
+    r = gridwave({name, output, name}, in_dir);
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.out, head(name, output, name) + progress("") + text(JapaneseText::kFinished)) << name;
+    EXPECT_EQ(fs::file_size(dir / output), 1'604'044u) << name;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{name, output})) << name;
+    fs::remove(dir / name);
+    fs::remove(dir / output);
+  }
 }
 
 TEST_F(Cli, SaveReplacesFilesButNotLinksOrModes) {
@@ -214,6 +371,26 @@ TEST_F(Cli, EveryThreadCountWritesTheSameWave) {
     EXPECT_EQ(r.out, head_io() + progress(std::string(7, '*')) + text(JapaneseText::kFinished)) << threads;
     EXPECT_EQ(testing::read_bytes(out), expected) << threads;
   }
+}
+
+// A link whose target does not exist yet is followed, as a shell redirection
+// would: the target is created and the link stays a link.
+TEST_F(Cli, SaveThroughDanglingLinkCreatesItsTarget) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  fs::create_directory(dir / "sub");
+  fs::create_symlink("../made.wav", dir / "sub/link.wav");  // relative to the link's folder
+  EXPECT_EQ(gridwave({in, (dir / "sub/link.wav").string(), "s"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "sub/link.wav"));
+  EXPECT_EQ(fs::file_size(dir / "made.wav"), 1'604'044u);
+
+  fs::create_symlink("nowhere/x.wav", dir / "lost.wav");
+  const std::string output = (dir / "lost.wav").string();
+  const auto r = gridwave({in, output, "s"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, head(in, output, "s") + progress("") + "The file '" + output +
+                       "' was not opened\n" + text(JapaneseText::kSaveFailed));
+  EXPECT_TRUE(fs::is_symlink(dir / "lost.wav"));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "lost.wav", "made.wav", "sub"}));
 }
 
 }  // namespace

@@ -121,6 +121,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                          static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }

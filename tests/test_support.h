@@ -53,6 +53,7 @@ struct RunResult {
 struct RunOptions {
   std::vector<std::string> env;    // extra NAME=VALUE entries
   long file_size_limit = -1;       // RLIMIT_FSIZE in bytes for the child, -1 for none
+  std::string cwd = {};           // working folder for the child, empty to keep the current one
 };
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
