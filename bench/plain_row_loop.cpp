@@ -8,9 +8,9 @@
 
 namespace gridwave {
 
-int render_rows(Slot* accumulator, const char* path, std::int32_t rows) {
+int render_rows(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length) {
   for (std::int32_t d = 1; d < rows; ++d) {
-    if (render_row(accumulator, row_frequency(d, rows), kLengthValue, d, path) != 0) return 1;
+    if (render_row(accumulator, row_frequency(d, rows), length, d, path) != 0) return 1;
     if (d % 10 == 0) say("*");
   }
   return 0;

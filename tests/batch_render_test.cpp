@@ -172,7 +172,7 @@ TEST(RowLoop, FileShorterThanItsRowsFailsAfterTheRowsItHeld) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   set_utf8_console(true);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(render_rows(acc.data(), path.c_str(), held + 40), 1);
+  EXPECT_EQ(render_rows(acc.data(), path.c_str(), held + 40, kLengthValue), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, std::string((held - 1) / 10, '*') + "The grid file '" + path + "' is too short\n" +
                      japanese(JapaneseText::kEnding));
