@@ -29,9 +29,19 @@
 //   rows of +-2147483647 cells, a grid file of more than 34 GB.
 //
 // * The sine. sin_hwy = hn::Sin is documented (contrib/math/math-inl.h) to be
-//   within 3 ULP of sin over [-39000, 39000]; phases stay in [0, 6.2831853072).
-//   glibc's sin is within 1 ULP. So |sin_hwy - std::sin| <= 4 ULP of y,
-//   at most 2^-50 (|y| <= 1 and an ULP of y is at most 2^-52 |y|). The steps
+//   within 3 ULP of sin over [-39000, 39000]. For |x| < pi/2 its quadrant is
+//   0, its range reduction adds 0 * (pi parts) and its sign steps undo each
+//   other, so it returns exactly its core polynomial of x; SinOfPhase feeds
+//   that polynomial directly. Phases lie in [0, 6.2831853072), and
+//   SinOfPhase maps them onto [-pi/2, pi/2] with sin(u) = sin(phase): u =
+//   phase, u = (PI_HI - phase) + PI_LO, or u = (phase - 2 PI_HI) - 2 PI_LO.
+//   The subtractions are exact (Sterbenz: the operands lie within a factor
+//   of two of each other), the additions of the low parts round once, so u
+//   is within 2^-52 of the true reduced value and the sine within 2^-52 of
+//   sin(phase). (6.2831853072 exceeds 2 pi by 2e-11; such phases reduce to
+//   tiny positive u, as they should.) Together with the polynomial's 3 ULP
+//   (at most 3 * 2^-53):
+//   glibc's sin is within 1 ULP. So |sin_hwy - std::sin| < 2^-50. The steps
 //   after the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic
 //   in y (non-decreasing for A >= 0, non-increasing for A < 0). With the two
 //   roundings of the products, s from std::sin lies within about
@@ -102,34 +112,42 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
   return hn::IfThenElse(hn::Ge(next, circle), hn::Sub(next, circle), next);
 }
 
-// Runs the phases of `stride` rows n samples on. Four row groups go together
-// so that their recurrences overlap in the pipeline.
-void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n) {
+// Runs the phases of `stride` rows n samples on. When `record` is given,
+// the phase each row has at sample k (before it advances) is kept at
+// record[k * stride + row]. Up to kChains row groups go together so that
+// their recurrences, each a chain of dependent operations, overlap in the
+// pipeline.
+void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
+               double* record = nullptr) {
+  constexpr std::size_t kChains = 8;
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const V circle = hn::Set(d, kFullCircle);
-  std::size_t g = 0;
-  for (; g + 4 * lanes <= stride; g += 4 * lanes) {
-    V p0 = hn::Load(d, phases + g), p1 = hn::Load(d, phases + g + lanes);
-    V p2 = hn::Load(d, phases + g + 2 * lanes), p3 = hn::Load(d, phases + g + 3 * lanes);
-    const V s0 = hn::Load(d, steps + g), s1 = hn::Load(d, steps + g + lanes);
-    const V s2 = hn::Load(d, steps + g + 2 * lanes), s3 = hn::Load(d, steps + g + 3 * lanes);
-    for (std::int64_t i = 0; i < n; ++i) {
-      p0 = Advance(p0, s0, circle);
-      p1 = Advance(p1, s1, circle);
-      p2 = Advance(p2, s2, circle);
-      p3 = Advance(p3, s3, circle);
+  for (std::size_t g = 0; g < stride; g += kChains * lanes) {
+    const std::size_t chains = std::min(kChains, (stride - g) / lanes);
+    V p[kChains], s[kChains];
+    for (std::size_t c = 0; c < chains; ++c) {
+      p[c] = hn::Load(d, phases + g + c * lanes);
+      s[c] = hn::Load(d, steps + g + c * lanes);
     }
-    hn::Store(p0, d, phases + g);
-    hn::Store(p1, d, phases + g + lanes);
-    hn::Store(p2, d, phases + g + 2 * lanes);
-    hn::Store(p3, d, phases + g + 3 * lanes);
-  }
-  for (; g < stride; g += lanes) {
-    V p = hn::Load(d, phases + g);
-    const V s = hn::Load(d, steps + g);
-    for (std::int64_t i = 0; i < n; ++i) p = Advance(p, s, circle);
-    hn::Store(p, d, phases + g);
+    if (chains == kChains) {
+      for (std::int64_t i = 0; i < n; ++i) {
+        if (record != nullptr) {
+          double* at = record + static_cast<std::size_t>(i) * stride + g;
+          for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, at + c * lanes);
+        }
+        for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
+      }
+    } else {
+      for (std::int64_t i = 0; i < n; ++i) {
+        if (record != nullptr) {
+          double* at = record + static_cast<std::size_t>(i) * stride + g;
+          for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, at + c * lanes);
+        }
+        for (std::size_t c = 0; c < chains; ++c) p[c] = Advance(p[c], s[c], circle);
+      }
+    }
+    for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
   }
 }
 
@@ -153,30 +171,40 @@ HWY_INLINE void Transpose(V* x) {
 #endif
 }
 
-// Runs one group of `lanes` rows n samples on, leaving the phases row by row:
-// row j's phase at sample k goes to rows[j * kBlockSamples + k]. Samples
-// n ... padded-1 get phase 0 (sine 0).
-HWY_INLINE void PhasesByRow(double* phase, const double* step, std::int64_t n, std::int64_t padded,
-                            double* rows) {
+// Turns the phases RunPhases recorded sample by sample (by_sample[k * stride
+// + row]) around, tile by tile, into by_row[row * kBlockSamples + k].
+// Samples n ... padded-1 get phase 0 (sine 0).
+HWY_INLINE void PhasesByRow(const double* by_sample, std::size_t stride, std::int64_t n,
+                            std::int64_t padded, double* by_row) {
   const D d;
   const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(d));
-  const V circle = hn::Set(d, kFullCircle);
-  const V s = hn::Load(d, step);
-  V p = hn::Load(d, phase);
   V x[hn::MaxLanes(d)];
-  for (std::int64_t k = 0; k < padded; k += lanes) {
-    for (std::int64_t l = 0; l < lanes; ++l) {
-      if (k + l < n) {
-        x[l] = p;
-        p = Advance(p, s, circle);
-      } else {
-        x[l] = hn::Zero(d);
+  for (std::size_t g = 0; g < stride; g += static_cast<std::size_t>(lanes)) {
+    for (std::int64_t k = 0; k < padded; k += lanes) {
+      for (std::int64_t l = 0; l < lanes; ++l) {
+        x[l] = k + l < n ? hn::Load(d, by_sample + static_cast<std::size_t>(k + l) * stride + g)
+                         : hn::Zero(d);
+      }
+      Transpose(x);
+      for (std::int64_t j = 0; j < lanes; ++j) {
+        hn::Store(x[j], d, by_row + (g + static_cast<std::size_t>(j)) * kBlockSamples + k);
       }
     }
-    Transpose(x);
-    for (std::int64_t j = 0; j < lanes; ++j) hn::Store(x[j], d, rows + j * kBlockSamples + k);
   }
-  hn::Store(p, d, phase);
+}
+
+// sin(phase) for phases in [0, 6.2831853072): the phase folded onto
+// [-pi/2, pi/2] (exact subtractions, one rounding for the low part of pi),
+// then Highway's sine polynomial, which is what hn::Sin computes there.
+HWY_INLINE V SinOfPhase(D d, V phase) {
+  constexpr double kPiHi = 3.141592653589793116;       // pi rounded to double
+  constexpr double kPiLo = 1.2246467991473532072e-16;  // pi - kPiHi
+  const V mid = hn::Add(hn::Sub(hn::Set(d, kPiHi), phase), hn::Set(d, kPiLo));
+  const V top = hn::Sub(hn::Sub(phase, hn::Set(d, 2 * kPiHi)), hn::Set(d, 2 * kPiLo));
+  const auto past_mid = hn::Gt(phase, hn::Set(d, 0.5 * kPiHi));
+  const auto past_top = hn::Ge(phase, hn::Set(d, 1.5 * kPiHi));
+  const V u = hn::IfThenElse(past_top, top, hn::IfThenElse(past_mid, mid, phase));
+  return hn::impl::CosSinImpl<double>().Poly(d, u);
 }
 
 // The lanes whose sine error could matter, done the plain way with std::sin.
@@ -200,27 +228,47 @@ HWY_NOINLINE V Recompute(V acc, V phase, V lo, V hi, double amplitude, std::uint
 }
 
 // Adds the live rows (nonzero cells, ascending) into the `lanes` slots held
-// in acc_block; row r's phases for these samples are at phase_rows[r * kBlockSamples].
-HWY_INLINE void AccumulateVector(double* acc_block, const double* phase_rows,
-                                 const std::vector<int>& live, const std::vector<double>& amps,
-                                 const std::vector<double>& margins, std::uint64_t& fallbacks) {
+// in acc_block, and into the next `lanes` too when `pair` is set (two
+// independent chains of truncating additions keep the pipeline fuller);
+// row r's phases for these samples are at phase_rows[r * kBlockSamples].
+template <bool pair>
+HWY_INLINE void AccumulateVectors(double* acc_block, const double* phase_rows,
+                                  const std::vector<int>& live, const std::vector<double>& amps,
+                                  const std::vector<double>& margins, std::uint64_t& fallbacks) {
   const D d;
+  const std::size_t lanes = hn::Lanes(d);
   const V gain = hn::Set(d, kCellGain);
-  V acc = hn::Load(d, acc_block);
+  V acc0 = hn::Load(d, acc_block);
+  V acc1 = pair ? hn::Load(d, acc_block + lanes) : acc0;
   const std::size_t count = live.size();
   for (std::size_t j = 0; j < count; ++j) {
-    const V phase = hn::Load(d, phase_rows + live[j] * kBlockSamples);
-    const V s = hn::Mul(hn::Mul(hn::Sin(d, phase), hn::Set(d, amps[j])), gain);
+    const double* row = phase_rows + live[j] * kBlockSamples;
+    const V amp = hn::Set(d, amps[j]);
     const V margin = hn::Set(d, margins[j]);
-    const V lo = hn::Trunc(hn::Add(acc, hn::Sub(s, margin)));
-    const V hi = hn::Trunc(hn::Add(acc, hn::Add(s, margin)));
-    if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo, hi)))) {
-      acc = Recompute(acc, phase, lo, hi, amps[j], fallbacks);
+    const V phase0 = hn::Load(d, row);
+    const V s0 = hn::Mul(hn::Mul(SinOfPhase(d, phase0), amp), gain);
+    const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
+    const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
+    if constexpr (pair) {
+      const V phase1 = hn::Load(d, row + lanes);
+      const V s1 = hn::Mul(hn::Mul(SinOfPhase(d, phase1), amp), gain);
+      const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
+      const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
+      if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(hn::Eq(lo0, hi0), hn::Eq(lo1, hi1))))) {
+        acc0 = Recompute(acc0, phase0, lo0, hi0, amps[j], fallbacks);
+        acc1 = Recompute(acc1, phase1, lo1, hi1, amps[j], fallbacks);
+      } else {
+        acc0 = lo0;
+        acc1 = lo1;
+      }
+    } else if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo0, hi0)))) {
+      acc0 = Recompute(acc0, phase0, lo0, hi0, amps[j], fallbacks);
     } else {
-      acc = lo;
+      acc0 = lo0;
     }
   }
-  hn::Store(acc, d, acc_block);
+  hn::Store(acc0, d, acc_block);
+  if constexpr (pair) hn::Store(acc1, d, acc_block + lanes);
 }
 
 std::uint64_t RenderRange(const RangeJob& job) {
@@ -230,6 +278,7 @@ std::uint64_t RenderRange(const RangeJob& job) {
   auto phases = hwy::AllocateAligned<double>(stride);
   auto steps = hwy::AllocateAligned<double>(stride);
   auto phase_rows = hwy::AllocateAligned<double>(stride * kBlockSamples);  // [row][sample]
+  auto phase_samples = hwy::AllocateAligned<double>(stride * kBlockSamples);  // [sample][row]
   auto acc_block = hwy::AllocateAligned<double>(kBlockSamples);
   std::fill_n(phases.get(), stride, 0.0);
   std::fill_n(steps.get(), stride, 0.0);  // padding rows never move and never sound
@@ -267,13 +316,17 @@ std::uint64_t RenderRange(const RangeJob& job) {
     } else {
       const std::int64_t padded = (n + static_cast<std::int64_t>(lanes) - 1) /
                                   static_cast<std::int64_t>(lanes) * static_cast<std::int64_t>(lanes);
-      for (std::size_t g = 0; g < stride; g += lanes) {
-        PhasesByRow(phases.get() + g, steps.get() + g, n, padded, phase_rows.get() + g * kBlockSamples);
-      }
+      RunPhases(phases.get(), steps.get(), stride, n, phase_samples.get());
+      PhasesByRow(phase_samples.get(), stride, n, padded, phase_rows.get());
       Slot* slots = job.accumulator + i;
       for (std::int64_t k = 0; k < padded; ++k) acc_block[k] = k < n ? static_cast<double>(slots[k]) : 0.0;
-      for (std::int64_t k = 0; k < padded; k += static_cast<std::int64_t>(lanes)) {
-        AccumulateVector(acc_block.get() + k, phase_rows.get() + k, live, amps, margins, fallbacks);
+      const auto step = static_cast<std::int64_t>(lanes);
+      std::int64_t k = 0;
+      for (; k + 2 * step <= padded; k += 2 * step) {
+        AccumulateVectors<true>(acc_block.get() + k, phase_rows.get() + k, live, amps, margins, fallbacks);
+      }
+      if (k < padded) {
+        AccumulateVectors<false>(acc_block.get() + k, phase_rows.get() + k, live, amps, margins, fallbacks);
       }
       for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_block[k]);
     }
@@ -302,18 +355,37 @@ std::atomic<std::uint64_t> fallback_total{0};
 // Threads start at multiples of this, so that vectors stay whole.
 constexpr std::int64_t kThreadAlign = 64;
 
+// Running a row's phase one sample on, against rendering one sample of a
+// row whose cell sounds (measured with AVX-512 on a 2-core EPYC).
+constexpr double kPhaseCost = 0.1;
+
 void render_rows(Slot* accumulator, const double* frequencies, const std::int32_t* cells, int rows,
                  int columns, int threads) {
   double steps[kBatchRows];
   for (int r = 0; r < rows; ++r) steps[r] = phase_step(frequencies[r]);
   const std::int64_t samples = std::int64_t{columns} * kSamplesPerColumn;
-  const std::int64_t share =
-      std::max(kThreadAlign, (samples / threads + kThreadAlign - 1) / kThreadAlign * kThreadAlign);
+
+  // A thread that starts at sample b first runs its rows' phases b samples
+  // on, which costs about c of what rendering a sample costs (more where
+  // few cells sound). Ranges shrink from thread to thread so that all finish
+  // together: b_t = samples * (1 - (1-c)^t) / (1 - (1-c)^threads).
+  std::int64_t live = 0;
+  for (std::int64_t k = 0; k < std::int64_t{rows} * kCellsPerRow; ++k) live += cells[k] != 0;
+  const double live_fraction = static_cast<double>(live) / (std::int64_t{rows} * kCellsPerRow);
+  const double c = kPhaseCost / (kPhaseCost + std::max(live_fraction, 0.05));
+  const double all = 1.0 - std::pow(1.0 - c, threads);
+  std::vector<std::int64_t> bounds{0};
+  for (int t = 1; t < threads; ++t) {
+    const double at = static_cast<double>(samples) * (1.0 - std::pow(1.0 - c, t)) / all;
+    const std::int64_t aligned = static_cast<std::int64_t>(at) / kThreadAlign * kThreadAlign;
+    if (aligned > bounds.back() && aligned < samples) bounds.push_back(aligned);
+  }
+  bounds.push_back(samples);
 
   auto render = HWY_DYNAMIC_DISPATCH(RenderRange);
   std::vector<RangeJob> jobs;
-  for (std::int64_t begin = 0; begin < samples; begin += share) {
-    jobs.push_back({accumulator, steps, cells, rows, columns, begin, std::min(samples, begin + share)});
+  for (std::size_t t = 0; t + 1 < bounds.size(); ++t) {
+    jobs.push_back({accumulator, steps, cells, rows, columns, bounds[t], bounds[t + 1]});
   }
   std::vector<std::uint64_t> fallbacks(jobs.size(), 0);
   std::vector<std::thread> workers;
