@@ -1,8 +1,8 @@
 #include "run.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "console.h"
 #include "constants.h"
@@ -34,7 +34,10 @@ int read_row_count(const char* path, std::int32_t& rows) {
 
 int run(int argc, char** argv) {
   console_init();
-  const std::unique_ptr<Slot[]> accumulator(new (std::nothrow) Slot[kAccumulatorSlots]);
+  // calloc hands out pages that are already zero: every slot starts at 0
+  // without a pass over 7 MB.
+  const std::unique_ptr<Slot, decltype(&std::free)> accumulator(
+      static_cast<Slot*>(std::calloc(kAccumulatorSlots, sizeof(Slot))), &std::free);
   if (!accumulator) {
     say("Not enough memory for the sound buffer\n");
     return 1;
@@ -47,7 +50,6 @@ int run(int argc, char** argv) {
   const char* output = argv[2];
   say("%s", kBanner);
   say("Input =%s\nOutput=%s\nSource=%s\n", input, output, argv[3]);
-  std::fill_n(accumulator.get(), kAccumulatorSlots, Slot{0});
 
   std::int32_t rows = 0;
   if (read_row_count(input, rows) != 0) return 1;

@@ -65,12 +65,15 @@ std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t len
   put_u32(out, data_bytes);
 
   const double scale = level_scale(accumulator, count);
+  out.resize(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
+  unsigned char* data = out.data() + kWaveHeaderBytes;
   for (int i = 0; i < count; ++i) {
     const auto v = static_cast<std::int64_t>(static_cast<double>(accumulator[i]) * scale);
     if (v > kWarnAbove || v < -kWarnAbove) say("Error");
     // Saturate rather than keep the low 16 bits, so a loud sample never flips sign.
-    const auto sample = static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
-    put_u16(out, static_cast<std::uint16_t>(sample));
+    const auto sample = static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+    data[2 * i] = static_cast<unsigned char>(sample);
+    data[2 * i + 1] = static_cast<unsigned char>(sample >> 8);
   }
   return out;
 }
