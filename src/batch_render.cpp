@@ -102,8 +102,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
 
-// Samples handled together: first every row's phases for them, row by row,
-// then each slot takes the rows in order.
+// Samples handled together within one column: first the rows' phases are run
+// through them, then each slot takes the rows in order.
 constexpr std::int64_t kBlockSamples = 32;
 
 // The phase recurrence, the same operations as render_cells.
@@ -112,13 +112,13 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
   return hn::IfThenElse(hn::Ge(next, circle), hn::Sub(next, circle), next);
 }
 
-// Runs the phases of `stride` rows n samples on. When `record` is given,
-// the phase each row has at sample k (before it advances) is kept at
-// record[k * stride + row]. Up to kChains row groups go together so that
-// their recurrences, each a chain of dependent operations, overlap in the
-// pipeline.
+// Runs the phases of `stride` rows n samples on. When `record` is given, the
+// phases every `every` samples (before they advance) are kept: those at
+// sample v * every at record[v * stride + row]. Up to kChains row groups go
+// together so that their recurrences, each a chain of dependent operations,
+// overlap in the pipeline.
 void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
-               double* record = nullptr) {
+               double* record = nullptr, std::int64_t every = 1) {
   constexpr std::size_t kChains = 8;
   const D d;
   const std::size_t lanes = hn::Lanes(d);
@@ -130,210 +130,213 @@ void RunPhases(double* phases, const double* steps, std::size_t stride, std::int
       p[c] = hn::Load(d, phases + g + c * lanes);
       s[c] = hn::Load(d, steps + g + c * lanes);
     }
-    if (chains == kChains) {
-      for (std::int64_t i = 0; i < n; ++i) {
-        if (record != nullptr) {
-          double* at = record + static_cast<std::size_t>(i) * stride + g;
-          for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, at + c * lanes);
-        }
-        for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
+    const std::int64_t run = record != nullptr ? every : n;
+    for (std::int64_t first = 0; first < n; first += run) {
+      if (record != nullptr) {
+        double* at = record + static_cast<std::size_t>(first / every) * stride + g;
+        for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, at + c * lanes);
       }
-    } else {
-      for (std::int64_t i = 0; i < n; ++i) {
-        if (record != nullptr) {
-          double* at = record + static_cast<std::size_t>(i) * stride + g;
-          for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, at + c * lanes);
+      const std::int64_t last = std::min(n, first + run);
+      if (chains == kChains) {
+        for (std::int64_t i = first; i < last; ++i) {
+          for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
         }
-        for (std::size_t c = 0; c < chains; ++c) p[c] = Advance(p[c], s[c], circle);
+      } else {
+        for (std::int64_t i = first; i < last; ++i) {
+          for (std::size_t c = 0; c < chains; ++c) p[c] = Advance(p[c], s[c], circle);
+        }
       }
     }
     for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
   }
 }
 
-// Turns lanes x lanes values around in place: x[l] lane j becomes x[j] lane l.
-// log2(lanes) rounds of splitting vector pairs into their even and odd lanes
-// make the transpose.
-HWY_INLINE void Transpose(V* x) {
-#if HWY_TARGET == HWY_SCALAR
-  (void)x;
-#else
-  const D d;
-  const std::size_t lanes = hn::Lanes(d);
-  V y[hn::MaxLanes(d)];
-  for (std::size_t round = 1; round < lanes; round *= 2) {
-    for (std::size_t j = 0; j < lanes / 2; ++j) {
-      y[j] = hn::ConcatEven(d, x[2 * j + 1], x[2 * j]);
-      y[j + lanes / 2] = hn::ConcatOdd(d, x[2 * j + 1], x[2 * j]);
-    }
-    for (std::size_t l = 0; l < lanes; ++l) x[l] = y[l];
-  }
-#endif
-}
+// One row of a block, as the accumulation needs it.
+struct LiveRow {
+  int row;
+  double amplitude;  // the cell
+  double margin;     // how far s computed here may lie from s with std::sin
+};
 
-// Turns the phases RunPhases recorded sample by sample (by_sample[k * stride
-// + row]) around, tile by tile, into by_row[row * kBlockSamples + k].
-// Samples n ... padded-1 get phase 0 (sine 0).
-HWY_INLINE void PhasesByRow(const double* by_sample, std::size_t stride, std::int64_t n,
-                            std::int64_t padded, double* by_row) {
-  const D d;
-  const std::int64_t lanes = static_cast<std::int64_t>(hn::Lanes(d));
-  V x[hn::MaxLanes(d)];
-  for (std::size_t g = 0; g < stride; g += static_cast<std::size_t>(lanes)) {
-    for (std::int64_t k = 0; k < padded; k += lanes) {
-      for (std::int64_t l = 0; l < lanes; ++l) {
-        x[l] = k + l < n ? hn::Load(d, by_sample + static_cast<std::size_t>(k + l) * stride + g)
-                         : hn::Zero(d);
-      }
-      Transpose(x);
-      for (std::int64_t j = 0; j < lanes; ++j) {
-        hn::Store(x[j], d, by_row + (g + static_cast<std::size_t>(j)) * kBlockSamples + k);
-      }
-    }
-  }
-}
-
-// sin(phase) for phases in [0, 6.2831853072): the phase folded onto
-// [-pi/2, pi/2] (exact subtractions, one rounding for the low part of pi),
-// then Highway's sine polynomial, which is what hn::Sin computes there.
-HWY_INLINE V SinOfPhase(D d, V phase) {
-  constexpr double kPiHi = 3.141592653589793116;       // pi rounded to double
-  constexpr double kPiLo = 1.2246467991473532072e-16;  // pi - kPiHi
-  const V mid = hn::Add(hn::Sub(hn::Set(d, kPiHi), phase), hn::Set(d, kPiLo));
-  const V top = hn::Sub(hn::Sub(phase, hn::Set(d, 2 * kPiHi)), hn::Set(d, 2 * kPiLo));
-  const auto past_mid = hn::Gt(phase, hn::Set(d, 0.5 * kPiHi));
-  const auto past_top = hn::Ge(phase, hn::Set(d, 1.5 * kPiHi));
-  const V u = hn::IfThenElse(past_top, top, hn::IfThenElse(past_mid, mid, phase));
-  return hn::impl::CosSinImpl<double>().Poly(d, u);
-}
-
-// The lanes whose sine error could matter, done the plain way with std::sin.
-HWY_NOINLINE V Recompute(V acc, V phase, V lo, V hi, double amplitude, std::uint64_t& fallbacks) {
+// The lanes whose sine error could matter, done the plain way: the phase run
+// on from the vector's first sample by the recurrence itself, then std::sin.
+HWY_NOINLINE V Recompute(V acc, V lo, V hi, double first_phase, double step, double amplitude,
+                         std::uint64_t& fallbacks) {
   const D d;
   HWY_ALIGN double a[hn::MaxLanes(d)];
-  HWY_ALIGN double p[hn::MaxLanes(d)];
   HWY_ALIGN double l[hn::MaxLanes(d)];
   HWY_ALIGN double h[hn::MaxLanes(d)];
   hn::Store(acc, d, a);
-  hn::Store(phase, d, p);
   hn::Store(lo, d, l);
   hn::Store(hi, d, h);
+  double phase = first_phase;
   for (std::size_t k = 0; k < hn::Lanes(d); ++k) {
     if (l[k] != h[k]) {
       ++fallbacks;
-      l[k] = std::trunc(a[k] + (std::sin(p[k]) * amplitude) * kCellGain);
+      l[k] = std::trunc(a[k] + (std::sin(phase) * amplitude) * kCellGain);
     }
+    phase = phase + step;
+    if (phase >= kFullCircle) phase = phase - kFullCircle;
   }
   return hn::Load(d, l);
 }
 
-// Adds the live rows (nonzero cells, ascending) into the `lanes` slots held
-// in acc_block, and into the next `lanes` too when `pair` is set (two
-// independent chains of truncating additions keep the pipeline fuller);
-// row r's phases for these samples are at phase_rows[r * kBlockSamples].
-template <bool pair>
-HWY_INLINE void AccumulateVectors(double* acc_block, const double* phase_rows,
-                                  const std::vector<int>& live, const std::vector<double>& amps,
-                                  const std::vector<double>& margins, std::uint64_t& fallbacks) {
-  const D d;
-  const std::size_t lanes = hn::Lanes(d);
-  const V gain = hn::Set(d, kCellGain);
-  V acc0 = hn::Load(d, acc_block);
-  V acc1 = pair ? hn::Load(d, acc_block + lanes) : acc0;
-  const std::size_t count = live.size();
-  for (std::size_t j = 0; j < count; ++j) {
-    const double* row = phase_rows + live[j] * kBlockSamples;
-    const V amp = hn::Set(d, amps[j]);
-    const V margin = hn::Set(d, margins[j]);
-    const V phase0 = hn::Load(d, row);
-    const V s0 = hn::Mul(hn::Mul(SinOfPhase(d, phase0), amp), gain);
-    const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
-    const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
-    if constexpr (pair) {
-      const V phase1 = hn::Load(d, row + lanes);
-      const V s1 = hn::Mul(hn::Mul(SinOfPhase(d, phase1), amp), gain);
-      const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
-      const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
-      if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(hn::Eq(lo0, hi0), hn::Eq(lo1, hi1))))) {
-        acc0 = Recompute(acc0, phase0, lo0, hi0, amps[j], fallbacks);
-        acc1 = Recompute(acc1, phase1, lo1, hi1, amps[j], fallbacks);
+// What one thread needs to render its samples of a batch.
+class RangeRenderer {
+ public:
+  explicit RangeRenderer(const RangeJob& job)
+      : job_(job),
+        lanes_(hn::Lanes(D())),
+        stride_((static_cast<std::size_t>(job.rows) + lanes_ - 1) / lanes_ * lanes_),
+        vectors_(static_cast<std::size_t>(kBlockSamples) / lanes_),
+        phases_(hwy::AllocateAligned<double>(stride_)),
+        steps_(hwy::AllocateAligned<double>(stride_)),
+        first_phase_(hwy::AllocateAligned<double>(stride_ * vectors_)),
+        first_sin_(hwy::AllocateAligned<double>(stride_ * vectors_)),
+        first_cos_(hwy::AllocateAligned<double>(stride_ * vectors_)),
+        turn_cos_(hwy::AllocateAligned<double>(stride_ * lanes_)),
+        turn_sin_(hwy::AllocateAligned<double>(stride_ * lanes_)),
+        acc_(hwy::AllocateAligned<double>(kBlockSamples)),
+        group_live_(stride_ / lanes_) {
+    std::fill_n(phases_.get(), stride_, 0.0);
+    std::fill_n(steps_.get(), stride_, 0.0);  // padding rows never move and never sound
+    std::copy_n(job.steps, job.rows, steps_.get());
+    for (std::size_t r = 0; r < stride_; ++r) {
+      for (std::size_t j = 0; j < lanes_; ++j) {
+        turn_cos_[r * lanes_ + j] = std::cos(static_cast<double>(j) * steps_[r]);
+        turn_sin_[r * lanes_ + j] = std::sin(static_cast<double>(j) * steps_[r]);
+      }
+    }
+  }
+
+  std::uint64_t Render() {
+    RunPhases(phases_.get(), steps_.get(), stride_, job_.begin);
+    std::int64_t live_column = -1;
+    for (std::int64_t i = job_.begin; i < job_.end;) {
+      const std::int64_t column = i / kSamplesPerColumn;
+      const std::int64_t block_end =
+          std::min({job_.end, (column + 1) * kSamplesPerColumn, i + kBlockSamples});
+      if (column != live_column) FindLiveRows(column);
+      live_column = column;
+      if (live_.empty()) {
+        RunPhases(phases_.get(), steps_.get(), stride_, block_end - i);
+      } else {
+        RenderBlock(i, block_end - i);
+      }
+      i = block_end;
+    }
+    return fallbacks_;
+  }
+
+ private:
+  // Rows whose cell in this column is not zero, ascending.
+  void FindLiveRows(std::int64_t column) {
+    live_.clear();
+    std::fill(group_live_.begin(), group_live_.end(), false);
+    for (int r = 0; r < job_.rows; ++r) {
+      const std::int32_t cell = job_.cells[static_cast<std::int64_t>(r) * kCellsPerRow + column];
+      if (cell == 0) continue;
+      live_.push_back({r, static_cast<double>(cell), Margin(cell, steps_[r])});
+      group_live_[static_cast<std::size_t>(r) / lanes_] = true;
+    }
+  }
+
+  // How far s = (sin * cell) * 100 computed by RenderBlock may be from s with
+  // std::sin, times 16 to spare (see the comment at the top of the file).
+  double Margin(std::int32_t cell, double step) const {
+    constexpr double kWrapShift = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
+    const double wraps = std::floor(static_cast<double>(lanes_ - 1) * step / kFullCircle) + 1.0;
+    const double bound = wraps * kWrapShift + 0x1p-46;
+    return 16.0 * bound * std::fabs(static_cast<double>(cell)) * kCellGain;
+  }
+
+  void RenderBlock(std::int64_t first, std::int64_t n) {
+    const D d;
+    const auto lanes = static_cast<std::int64_t>(lanes_);
+    const std::int64_t padded = (n + lanes - 1) / lanes * lanes;
+    RunPhases(phases_.get(), steps_.get(), stride_, n, first_phase_.get(), lanes);
+    for (std::int64_t v = 0; v < padded / lanes; ++v) {
+      for (std::size_t g = 0; g < stride_; g += lanes_) {
+        if (!group_live_[g / lanes_]) continue;
+        const std::size_t at = static_cast<std::size_t>(v) * stride_ + g;
+        const V phase = hn::Load(d, first_phase_.get() + at);
+        hn::Store(hn::Sin(d, phase), d, first_sin_.get() + at);
+        hn::Store(hn::Cos(d, phase), d, first_cos_.get() + at);
+      }
+    }
+    Slot* slots = job_.accumulator + first;
+    for (std::int64_t k = 0; k < padded; ++k) acc_[k] = k < n ? static_cast<double>(slots[k]) : 0.0;
+    std::int64_t v = 0;
+    for (; v + 2 <= padded / lanes; v += 2) Accumulate<true>(v);
+    if (v < padded / lanes) Accumulate<false>(v);
+    for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_[k]);
+  }
+
+  // Adds the live rows, ascending, into the slots of sample vector v (and
+  // v + 1 when `pair` is set: two independent chains of truncating additions
+  // keep the pipeline fuller).
+  template <bool pair>
+  HWY_INLINE void Accumulate(std::int64_t v) {
+    const D d;
+    const V gain = hn::Set(d, kCellGain);
+    double* acc_block = acc_.get() + v * static_cast<std::int64_t>(lanes_);
+    V acc0 = hn::Load(d, acc_block);
+    V acc1 = pair ? hn::Load(d, acc_block + lanes_) : acc0;
+    const std::size_t at0 = static_cast<std::size_t>(v) * stride_;
+    const std::size_t at1 = at0 + stride_;
+    for (const LiveRow& live : live_) {
+      const auto r = static_cast<std::size_t>(live.row);
+      const V turn_cos = hn::Load(d, turn_cos_.get() + r * lanes_);
+      const V turn_sin = hn::Load(d, turn_sin_.get() + r * lanes_);
+      const V amp = hn::Set(d, live.amplitude);
+      const V margin = hn::Set(d, live.margin);
+      // sin(phase + j step) = sin(phase) cos(j step) + cos(phase) sin(j step)
+      const V y0 = hn::MulAdd(hn::Set(d, first_cos_[at0 + r]), turn_sin,
+                              hn::Mul(hn::Set(d, first_sin_[at0 + r]), turn_cos));
+      const V s0 = hn::Mul(hn::Mul(y0, amp), gain);
+      const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
+      const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
+      if constexpr (pair) {
+        const V y1 = hn::MulAdd(hn::Set(d, first_cos_[at1 + r]), turn_sin,
+                                hn::Mul(hn::Set(d, first_sin_[at1 + r]), turn_cos));
+        const V s1 = hn::Mul(hn::Mul(y1, amp), gain);
+        const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
+        const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
+        if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(hn::Eq(lo0, hi0), hn::Eq(lo1, hi1))))) {
+          acc0 = Recompute(acc0, lo0, hi0, first_phase_[at0 + r], steps_[r], live.amplitude, fallbacks_);
+          acc1 = Recompute(acc1, lo1, hi1, first_phase_[at1 + r], steps_[r], live.amplitude, fallbacks_);
+        } else {
+          acc0 = lo0;
+          acc1 = lo1;
+        }
+      } else if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo0, hi0)))) {
+        acc0 = Recompute(acc0, lo0, hi0, first_phase_[at0 + r], steps_[r], live.amplitude, fallbacks_);
       } else {
         acc0 = lo0;
-        acc1 = lo1;
       }
-    } else if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo0, hi0)))) {
-      acc0 = Recompute(acc0, phase0, lo0, hi0, amps[j], fallbacks);
-    } else {
-      acc0 = lo0;
     }
+    hn::Store(acc0, d, acc_block);
+    if constexpr (pair) hn::Store(acc1, d, acc_block + lanes_);
   }
-  hn::Store(acc0, d, acc_block);
-  if constexpr (pair) hn::Store(acc1, d, acc_block + lanes);
-}
 
-std::uint64_t RenderRange(const RangeJob& job) {
-  const D d;
-  const std::size_t lanes = hn::Lanes(d);
-  const std::size_t stride = (static_cast<std::size_t>(job.rows) + lanes - 1) / lanes * lanes;
-  auto phases = hwy::AllocateAligned<double>(stride);
-  auto steps = hwy::AllocateAligned<double>(stride);
-  auto phase_rows = hwy::AllocateAligned<double>(stride * kBlockSamples);  // [row][sample]
-  auto phase_samples = hwy::AllocateAligned<double>(stride * kBlockSamples);  // [sample][row]
-  auto acc_block = hwy::AllocateAligned<double>(kBlockSamples);
-  std::fill_n(phases.get(), stride, 0.0);
-  std::fill_n(steps.get(), stride, 0.0);  // padding rows never move and never sound
-  std::fill_n(phase_rows.get(), stride * kBlockSamples, 0.0);
-  std::copy_n(job.steps, job.rows, steps.get());
+  const RangeJob& job_;
+  const std::size_t lanes_;
+  const std::size_t stride_;   // rows, padded to whole vectors
+  const std::size_t vectors_;  // sample vectors in a block
+  hwy::AlignedFreeUniquePtr<double[]> phases_;       // each row's phase at the next sample
+  hwy::AlignedFreeUniquePtr<double[]> steps_;        // each row's phase step
+  hwy::AlignedFreeUniquePtr<double[]> first_phase_;  // [vector][row]: phase at its first sample
+  hwy::AlignedFreeUniquePtr<double[]> first_sin_;    // [vector][row]: its sine
+  hwy::AlignedFreeUniquePtr<double[]> first_cos_;    // [vector][row]: its cosine
+  hwy::AlignedFreeUniquePtr<double[]> turn_cos_;     // [row][j]: cos(j step)
+  hwy::AlignedFreeUniquePtr<double[]> turn_sin_;     // [row][j]: sin(j step)
+  hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles
+  std::vector<LiveRow> live_;
+  std::vector<bool> group_live_;  // row groups with a live row
+  std::uint64_t fallbacks_ = 0;
+};
 
-  RunPhases(phases.get(), steps.get(), stride, job.begin);
-
-  std::uint64_t fallbacks = 0;
-  std::vector<int> live;
-  std::vector<double> amps;
-  std::vector<double> margins;
-  std::int64_t live_column = -1;
-  for (std::int64_t i = job.begin; i < job.end;) {
-    const std::int64_t column = i / kSamplesPerColumn;
-    const std::int64_t block_end =
-        std::min({job.end, (column + 1) * kSamplesPerColumn, i + kBlockSamples});
-    const std::int64_t n = block_end - i;
-    if (column != live_column) {
-      live.clear();
-      amps.clear();
-      margins.clear();
-      for (int r = 0; r < job.rows; ++r) {
-        const std::int32_t cell = job.cells[static_cast<std::int64_t>(r) * kCellsPerRow + column];
-        if (cell != 0) {
-          live.push_back(r);
-          amps.push_back(cell);
-          margins.push_back(std::fabs(static_cast<double>(cell)) * kCellGain * 0x1p-40);
-        }
-      }
-      live_column = column;
-    }
-    if (live.empty()) {
-      RunPhases(phases.get(), steps.get(), stride, n);
-    } else {
-      const std::int64_t padded = (n + static_cast<std::int64_t>(lanes) - 1) /
-                                  static_cast<std::int64_t>(lanes) * static_cast<std::int64_t>(lanes);
-      RunPhases(phases.get(), steps.get(), stride, n, phase_samples.get());
-      PhasesByRow(phase_samples.get(), stride, n, padded, phase_rows.get());
-      Slot* slots = job.accumulator + i;
-      for (std::int64_t k = 0; k < padded; ++k) acc_block[k] = k < n ? static_cast<double>(slots[k]) : 0.0;
-      const auto step = static_cast<std::int64_t>(lanes);
-      std::int64_t k = 0;
-      for (; k + 2 * step <= padded; k += 2 * step) {
-        AccumulateVectors<true>(acc_block.get() + k, phase_rows.get() + k, live, amps, margins, fallbacks);
-      }
-      if (k < padded) {
-        AccumulateVectors<false>(acc_block.get() + k, phase_rows.get() + k, live, amps, margins, fallbacks);
-      }
-      for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_block[k]);
-    }
-    i = block_end;
-  }
-  return fallbacks;
-}
+std::uint64_t RenderRange(const RangeJob& job) { return RangeRenderer(job).Render(); }
 
 const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
 
@@ -357,7 +360,7 @@ constexpr std::int64_t kThreadAlign = 64;
 
 // Running a row's phase one sample on, against rendering one sample of a
 // row whose cell sounds (measured with AVX-512 on a 2-core EPYC).
-constexpr double kPhaseCost = 0.1;
+constexpr double kPhaseCost = 0.2;
 
 void render_rows(Slot* accumulator, const double* frequencies, const std::int32_t* cells, int rows,
                  int columns, int threads) {

@@ -1,5 +1,7 @@
 #include "run.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -30,14 +32,21 @@ int read_row_count(const char* path, std::int32_t& rows) {
   return failed;
 }
 
+// The accumulator, on huge pages where the system offers them (a few page
+// faults instead of 1,700). Released with std::free.
+Slot* allocate_accumulator() {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  constexpr std::size_t kBytes = (sizeof(Slot) * kAccumulatorSlots + kHugePage - 1) / kHugePage * kHugePage;
+  void* memory = std::aligned_alloc(kHugePage, kBytes);
+  if (memory != nullptr) madvise(memory, kBytes, MADV_HUGEPAGE);
+  return static_cast<Slot*>(memory);
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
   console_init();
-  // calloc hands out pages that are already zero: every slot starts at 0
-  // without a pass over 7 MB.
-  const std::unique_ptr<Slot, decltype(&std::free)> accumulator(
-      static_cast<Slot*>(std::calloc(kAccumulatorSlots, sizeof(Slot))), &std::free);
+  const std::unique_ptr<Slot, decltype(&std::free)> accumulator(allocate_accumulator(), &std::free);
   if (!accumulator) {
     say("Not enough memory for the sound buffer\n");
     return 1;
@@ -50,6 +59,9 @@ int run(int argc, char** argv) {
   const char* output = argv[2];
   say("%s", kBanner);
   say("Input =%s\nOutput=%s\nSource=%s\n", input, output, argv[3]);
+  // Writing every slot here, before any render thread exists, also maps its
+  // pages; first touches from several threads would cost a TLB shootdown each.
+  std::fill_n(accumulator.get(), kAccumulatorSlots, Slot{0});
 
   std::int32_t rows = 0;
   if (read_row_count(input, rows) != 0) return 1;
