@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch_render.h"
+#include "render_pipeline.h"
 #include "bench_grids.h"
 #include "tone.h"
 

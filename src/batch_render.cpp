@@ -61,7 +61,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -72,16 +71,6 @@
 
 namespace gridwave {
 
-// One thread's share of one batch: samples [begin, end) of every row.
-struct RangeJob {
-  Slot* accumulator;
-  const double* steps;        // phase step of each row
-  const std::int32_t* cells;  // row r's cell k at cells[r * kCellsPerRow + k]
-  int rows;
-  int columns;
-  std::int64_t begin;
-  std::int64_t end;
-};
 
 }  // namespace gridwave
 
@@ -101,6 +90,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
+static_assert(hn::MaxLanes(D()) <= kTurnLanes, "turn tables hold a vector's worth of angles");
 
 // Samples handled together within one column: first the rows' phases are run
 // through them, then each slot takes the rows in order.
@@ -194,23 +184,15 @@ class RangeRenderer {
         first_phase_(hwy::AllocateAligned<double>(stride_ * vectors_)),
         first_sin_(hwy::AllocateAligned<double>(stride_ * vectors_)),
         first_cos_(hwy::AllocateAligned<double>(stride_ * vectors_)),
-        turn_cos_(hwy::AllocateAligned<double>(stride_ * lanes_)),
-        turn_sin_(hwy::AllocateAligned<double>(stride_ * lanes_)),
         acc_(hwy::AllocateAligned<double>(kBlockSamples)),
         group_live_(stride_ / lanes_) {
     std::fill_n(phases_.get(), stride_, 0.0);
     std::fill_n(steps_.get(), stride_, 0.0);  // padding rows never move and never sound
     std::copy_n(job.steps, job.rows, steps_.get());
-    for (std::size_t r = 0; r < stride_; ++r) {
-      for (std::size_t j = 0; j < lanes_; ++j) {
-        turn_cos_[r * lanes_ + j] = std::cos(static_cast<double>(j) * steps_[r]);
-        turn_sin_[r * lanes_ + j] = std::sin(static_cast<double>(j) * steps_[r]);
-      }
-    }
+    if (job.start_phases != nullptr) std::copy_n(job.start_phases, job.rows, phases_.get());
   }
 
   std::uint64_t Render() {
-    RunPhases(phases_.get(), steps_.get(), stride_, job_.begin);
     std::int64_t live_column = -1;
     for (std::int64_t i = job_.begin; i < job_.end;) {
       const std::int64_t column = i / kSamplesPerColumn;
@@ -225,6 +207,7 @@ class RangeRenderer {
       }
       i = block_end;
     }
+    if (job_.end_phases != nullptr) std::copy_n(phases_.get(), job_.rows, job_.end_phases);
     return fallbacks_;
   }
 
@@ -286,8 +269,8 @@ class RangeRenderer {
     const std::size_t at1 = at0 + stride_;
     for (const LiveRow& live : live_) {
       const auto r = static_cast<std::size_t>(live.row);
-      const V turn_cos = hn::Load(d, turn_cos_.get() + r * lanes_);
-      const V turn_sin = hn::Load(d, turn_sin_.get() + r * lanes_);
+      const V turn_cos = hn::Load(d, job_.turn_cos + r * kTurnLanes);
+      const V turn_sin = hn::Load(d, job_.turn_sin + r * kTurnLanes);
       const V amp = hn::Set(d, live.amplitude);
       const V margin = hn::Set(d, live.margin);
       // sin(phase + j step) = sin(phase) cos(j step) + cos(phase) sin(j step)
@@ -328,8 +311,6 @@ class RangeRenderer {
   hwy::AlignedFreeUniquePtr<double[]> first_phase_;  // [vector][row]: phase at its first sample
   hwy::AlignedFreeUniquePtr<double[]> first_sin_;    // [vector][row]: its sine
   hwy::AlignedFreeUniquePtr<double[]> first_cos_;    // [vector][row]: its cosine
-  hwy::AlignedFreeUniquePtr<double[]> turn_cos_;     // [row][j]: cos(j step)
-  hwy::AlignedFreeUniquePtr<double[]> turn_sin_;     // [row][j]: sin(j step)
   hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles
   std::vector<LiveRow> live_;
   std::vector<bool> group_live_;  // row groups with a live row
@@ -351,68 +332,16 @@ namespace gridwave {
 HWY_EXPORT(RenderRange);
 HWY_EXPORT(TargetName);
 
-namespace {
-
-std::atomic<std::uint64_t> fallback_total{0};
-
-// Threads start at multiples of this, so that vectors stay whole.
-constexpr std::int64_t kThreadAlign = 64;
-
-// Running a row's phase one sample on, against rendering one sample of a
-// row whose cell sounds (measured with AVX-512 on a 2-core EPYC).
-constexpr double kPhaseCost = 0.2;
-
-void render_rows(Slot* accumulator, const double* frequencies, const std::int32_t* cells, int rows,
-                 int columns, int threads) {
-  double steps[kBatchRows];
-  for (int r = 0; r < rows; ++r) steps[r] = phase_step(frequencies[r]);
-  const std::int64_t samples = std::int64_t{columns} * kSamplesPerColumn;
-
-  // A thread that starts at sample b first runs its rows' phases b samples
-  // on, which costs about c of what rendering a sample costs (more where
-  // few cells sound). Ranges shrink from thread to thread so that all finish
-  // together: b_t = samples * (1 - (1-c)^t) / (1 - (1-c)^threads).
-  std::int64_t live = 0;
-  for (std::int64_t k = 0; k < std::int64_t{rows} * kCellsPerRow; ++k) live += cells[k] != 0;
-  const double live_fraction = static_cast<double>(live) / (std::int64_t{rows} * kCellsPerRow);
-  const double c = kPhaseCost / (kPhaseCost + std::max(live_fraction, 0.05));
-  const double all = 1.0 - std::pow(1.0 - c, threads);
-  std::vector<std::int64_t> bounds{0};
-  for (int t = 1; t < threads; ++t) {
-    const double at = static_cast<double>(samples) * (1.0 - std::pow(1.0 - c, t)) / all;
-    const std::int64_t aligned = static_cast<std::int64_t>(at) / kThreadAlign * kThreadAlign;
-    if (aligned > bounds.back() && aligned < samples) bounds.push_back(aligned);
-  }
-  bounds.push_back(samples);
-
-  auto render = HWY_DYNAMIC_DISPATCH(RenderRange);
-  std::vector<RangeJob> jobs;
-  for (std::size_t t = 0; t + 1 < bounds.size(); ++t) {
-    jobs.push_back({accumulator, steps, cells, rows, columns, bounds[t], bounds[t + 1]});
-  }
-  std::vector<std::uint64_t> fallbacks(jobs.size(), 0);
-  std::vector<std::thread> workers;
-  for (std::size_t t = 1; t < jobs.size(); ++t) {
-    workers.emplace_back([&, t] { fallbacks[t] = render(jobs[t]); });
-  }
-  if (!jobs.empty()) fallbacks[0] = render(jobs[0]);
-  for (auto& w : workers) w.join();
-  for (std::uint64_t f : fallbacks) fallback_total += f;
-}
-
-}  // namespace
-
-void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
-                  int rows, int columns, int threads) {
-  columns = std::clamp(columns, 0, kCellsPerRow);
-  threads = std::clamp(threads, 1, kMaxRenderThreads);
-  if (columns == 0) return;
-  for (int first = 0; first < rows; first += kBatchRows) {
-    const int n = std::min(kBatchRows, rows - first);
-    render_rows(accumulator, frequencies + first, cells + std::int64_t{first} * kCellsPerRow, n,
-                columns, threads);
+void fill_turn_tables(const double* steps, int rows, double* turn_cos, double* turn_sin) {
+  for (int r = 0; r < rows; ++r) {
+    for (int j = 0; j < kTurnLanes; ++j) {
+      turn_cos[r * kTurnLanes + j] = std::cos(static_cast<double>(j) * steps[r]);
+      turn_sin[r * kTurnLanes + j] = std::sin(static_cast<double>(j) * steps[r]);
+    }
   }
 }
+
+std::uint64_t render_range(const RangeJob& job) { return HWY_DYNAMIC_DISPATCH(RenderRange)(job); }
 
 int render_threads() {
   if (const char* text = std::getenv("GRIDWAVE_THREADS")) {
@@ -426,8 +355,6 @@ int render_threads() {
   }
   return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxRenderThreads);
 }
-
-std::uint64_t sin_fallback_count() { return fallback_total.load(); }
 
 const char* render_target_name() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
 

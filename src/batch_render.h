@@ -1,5 +1,7 @@
 // The fast renderer: many rows at once, on every core and SIMD lane, giving
-// the very same accumulator as render_cells called row after row.
+// the very same accumulator as render_cells called row after row. This unit
+// renders one range of samples for a batch of rows; render_pipeline.h spreads
+// the ranges of successive batches over threads.
 #pragma once
 
 #include <cstdint>
@@ -11,25 +13,39 @@ namespace gridwave {
 // Rows the driver reads from the grid file and renders together.
 inline constexpr int kBatchRows = 64;
 
-// Adds `rows` rows into the accumulator, exactly as
-//   for r in 0 ... rows-1: render_cells(accumulator, frequencies[r], cells + r * kCellsPerRow, columns)
-// would, slot for slot. Row r's cells are cells[r * kCellsPerRow + k] for
-// k = 0 ... columns-1; columns is clamped to 0 ... kCellsPerRow. The samples
-// are split among `threads` threads (at least one).
-void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
-                  int rows, int columns, int threads);
+// Angles per row in the turn tables: the widest vector of doubles.
+inline constexpr int kTurnLanes = 8;
+
+// turn_cos[r * kTurnLanes + j] = cos(j * steps[r]) and turn_sin likewise, for
+// j = 0 ... kTurnLanes-1: how far each row's phase turns within a vector.
+void fill_turn_tables(const double* steps, int rows, double* turn_cos, double* turn_sin);
+
+// Samples [begin, end) of a batch of rows.
+struct RangeJob {
+  Slot* accumulator;
+  const double* steps;         // phase step of each row
+  const std::int32_t* cells;   // row r's cell k at cells[r * kCellsPerRow + k]
+  int rows;
+  int columns;
+  std::int64_t begin;
+  std::int64_t end;
+  const double* start_phases;  // each row's phase at sample begin; null: all 0 (begin must be 0)
+  double* end_phases;          // receives each row's phase at sample end, unless null
+  const double* turn_cos;      // from fill_turn_tables, 64-byte aligned
+  const double* turn_sin;
+};
+
+// Adds samples [begin, end) of the job's rows into the accumulator, exactly
+// as render_cells would, each slot taking the rows in ascending order.
+// Returns how many row samples were recomputed with std::sin.
+std::uint64_t render_range(const RangeJob& job);
 
 // Threads the program renders with: GRIDWAVE_THREADS when it holds a count
 // from 1 to kMaxRenderThreads, otherwise the CPUs this process may run on.
 inline constexpr int kMaxRenderThreads = 256;
 int render_threads();
 
-// Samples (one row's contribution to one slot) that render_batch recomputed
-// with std::sin because the vector sine's error bound left the truncated
-// result in doubt; counted over the whole process.
-std::uint64_t sin_fallback_count();
-
-// The SIMD instruction set render_batch uses now, e.g. "AVX3" or "AVX2".
+// The SIMD instruction set render_range uses now, e.g. "AVX3" or "AVX2".
 const char* render_target_name();
 
 }  // namespace gridwave

@@ -27,13 +27,13 @@ void put_u32(std::vector<unsigned char>& out, std::uint32_t v) {
 }
 
 // The factor every slot is multiplied by before truncation: 1 unless the
-// peak is above 32768.
+// peak is above 32768. The peak is a float. Rounding to float is monotonic,
+// so rounding the largest magnitude once gives the same peak as rounding
+// each new maximum on the way, and the scan stays a plain max.
 float level_scale(const Slot* accumulator, int count) {
-  float peak = 1.0f;
-  for (int i = 0; i < count; ++i) {
-    const double m = std::fabs(static_cast<double>(accumulator[i]));
-    if (m > static_cast<double>(peak)) peak = static_cast<float>(m);
-  }
+  double loudest = 1.0;
+  for (int i = 0; i < count; ++i) loudest = std::max(loudest, std::fabs(static_cast<double>(accumulator[i])));
+  const float peak = static_cast<float>(loudest);
   double x = 1.0;
   if (count > 0 && static_cast<double>(peak) > kLoudestUnscaled) {
     x = static_cast<double>(peak) * static_cast<double>(kLevelFactor);
@@ -67,14 +67,17 @@ std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t len
   const double scale = level_scale(accumulator, count);
   out.resize(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
   unsigned char* data = out.data() + kWaveHeaderBytes;
+  int warnings = 0;
   for (int i = 0; i < count; ++i) {
     const auto v = static_cast<std::int64_t>(static_cast<double>(accumulator[i]) * scale);
-    if (v > kWarnAbove || v < -kWarnAbove) say("Error");
+    warnings += v > kWarnAbove || v < -kWarnAbove;
     // Saturate rather than keep the low 16 bits, so a loud sample never flips sign.
     const auto sample = static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
     data[2 * i] = static_cast<unsigned char>(sample);
     data[2 * i + 1] = static_cast<unsigned char>(sample >> 8);
   }
+  // One "Error" per loud sample; nothing else is printed in between.
+  for (int i = 0; i < warnings; ++i) say("Error");
   return out;
 }
 

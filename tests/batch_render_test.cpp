@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "batch_render.h"
+#include "render_pipeline.h"
 #include "console.h"
 #include "constants.h"
 #include "grid_input.h"

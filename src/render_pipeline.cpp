@@ -1,0 +1,176 @@
+#include "render_pipeline.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "tone.h"
+
+namespace gridwave {
+namespace {
+
+std::atomic<std::uint64_t> fallback_total{0};
+
+// Range borders fall on multiples of this, so that sample vectors stay whole.
+constexpr std::int64_t kRangeAlign = 64;
+
+// Ranges per thread: enough that a thread finding nothing to do is rare,
+// few enough that each range is long.
+constexpr int kRangesPerThread = 8;
+
+}  // namespace
+
+// A batch between submit() and the end of its last range.
+struct RenderPipeline::InFlight {
+  Batch batch;
+  int rows = 0;
+  double steps[kBatchRows];
+  alignas(64) double turn_cos[kBatchRows * kTurnLanes];
+  alignas(64) double turn_sin[kBatchRows * kTurnLanes];
+  std::vector<double> phases;  // [range][row]: each row's phase where the range starts
+};
+
+RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads)
+    : accumulator_(accumulator), columns_(std::clamp(columns, 0, kCellsPerRow)) {
+  threads = std::clamp(threads, 1, kMaxRenderThreads);
+  const std::int64_t samples = std::int64_t{columns_} * kSamplesPerColumn;
+  const int ranges = threads == 1 ? 1 : kRangesPerThread * threads;
+  bounds_.push_back(0);
+  for (int r = 1; r < ranges; ++r) {
+    const std::int64_t at = samples * r / ranges / kRangeAlign * kRangeAlign;
+    if (at > bounds_.back()) bounds_.push_back(at);
+  }
+  if (samples > 0) bounds_.push_back(samples);
+  const std::size_t range_count = bounds_.size() - 1;
+  taken_.assign(range_count, 0);
+  done_.assign(range_count, 0);
+  for (int i = 0; i < threads + 1; ++i) {
+    slots_.push_back(std::make_unique<InFlight>());
+    slots_.back()->phases.assign(range_count * kBatchRows, 0.0);
+  }
+  if (range_count > 0) {
+    for (int t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
+  }
+}
+
+RenderPipeline::~RenderPipeline() {
+  finish();
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  for (auto& w : workers_) w.join();
+}
+
+RenderPipeline::Batch& RenderPipeline::next_batch() {
+  std::unique_lock lock(mutex_);
+  // The slot's previous batch must be finished.
+  const auto count = static_cast<std::int64_t>(slots_.size());
+  changed_.wait(lock, [&] {
+    return done_.empty() || submitted_ - done_.back() < count;
+  });
+  return slots_[static_cast<std::size_t>(submitted_ % count)]->batch;
+}
+
+void RenderPipeline::submit(int rows) {
+  // Only this thread moves submitted_, and no worker looks at this slot
+  // before it does: the slot can be filled in without the lock.
+  InFlight& f = *slots_[static_cast<std::size_t>(submitted_ % static_cast<std::int64_t>(slots_.size()))];
+  f.rows = std::clamp(rows, 0, kBatchRows);
+  for (int r = 0; r < f.rows; ++r) f.steps[r] = phase_step(f.batch.frequencies[r]);
+  fill_turn_tables(f.steps, f.rows, f.turn_cos, f.turn_sin);
+  {
+    std::lock_guard lock(mutex_);
+    ++submitted_;
+  }
+  changed_.notify_all();
+}
+
+int batch_rows_for(std::int64_t rows) {
+  if (rows <= kBatchRows) return static_cast<int>(std::max<std::int64_t>(rows, 1));
+  const std::int64_t batches = (rows + kBatchRows - 1) / kBatchRows;
+  return static_cast<int>((rows + batches - 1) / batches);
+}
+
+std::int64_t RenderPipeline::finished() {
+  std::lock_guard lock(mutex_);
+  return done_.empty() ? submitted_ : done_.back();
+}
+
+void RenderPipeline::finish() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return done_.empty() || done_.back() == submitted_; });
+}
+
+// The oldest range that is ready: its batch is submitted, the same range of
+// the batch before is done and not being rendered, and the range before it
+// in the same batch is done.
+bool RenderPipeline::take_ready(int& range, std::int64_t& batch) {
+  std::int64_t best = submitted_;
+  for (std::size_t r = 0; r < done_.size(); ++r) {
+    const std::int64_t b = done_[r];
+    if (taken_[r] != b || b >= best) continue;
+    if (r > 0 && done_[r - 1] <= b) continue;
+    best = b;
+    range = static_cast<int>(r);
+  }
+  if (best == submitted_) return false;
+  batch = best;
+  ++taken_[static_cast<std::size_t>(range)];
+  return true;
+}
+
+void RenderPipeline::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    int range = 0;
+    std::int64_t batch = 0;
+    if (take_ready(range, batch)) {
+      lock.unlock();
+      render(range, batch);
+      lock.lock();
+      ++done_[static_cast<std::size_t>(range)];
+      changed_.notify_all();
+    } else if (closing_) {
+      return;
+    } else {
+      changed_.wait(lock);
+    }
+  }
+}
+
+void RenderPipeline::render(int range, std::int64_t batch) {
+  InFlight& f = *slots_[static_cast<std::size_t>(batch % static_cast<std::int64_t>(slots_.size()))];
+  const auto r = static_cast<std::size_t>(range);
+  const bool last = r + 2 == bounds_.size();
+  const RangeJob job{accumulator_,
+                     f.steps,
+                     f.batch.cells,
+                     f.rows,
+                     columns_,
+                     bounds_[r],
+                     bounds_[r + 1],
+                     r == 0 ? nullptr : f.phases.data() + r * kBatchRows,
+                     last ? nullptr : f.phases.data() + (r + 1) * kBatchRows,
+                     f.turn_cos,
+                     f.turn_sin};
+  fallback_total += render_range(job);
+}
+
+void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
+                  int rows, int columns, int threads) {
+  RenderPipeline pipeline(accumulator, columns, threads);
+  const int size = batch_rows_for(rows);
+  for (int first = 0; first < rows; first += size) {
+    const int n = std::min(size, rows - first);
+    RenderPipeline::Batch& batch = pipeline.next_batch();
+    std::copy_n(cells + std::int64_t{first} * kCellsPerRow, std::int64_t{n} * kCellsPerRow, batch.cells);
+    std::copy_n(frequencies + first, n, batch.frequencies);
+    pipeline.submit(n);
+  }
+  pipeline.finish();
+}
+
+std::uint64_t sin_fallback_count() { return fallback_total.load(); }
+
+}  // namespace gridwave

@@ -1,0 +1,84 @@
+// Batches of rows rendered on several threads at once, in a wavefront.
+//
+// Each batch's samples are cut into ranges. Range r of batch b needs the
+// rows' phases where range r-1 of the same batch ended (handed over, so every
+// phase comes out of the one recurrence, sample after sample), and it must
+// come after range r of batch b-1 (so that every slot takes the rows in
+// ascending order). Any idle thread takes the oldest range that is ready, so
+// one thread may start the next batch while another finishes this one, and
+// no phase is ever run twice.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "batch_render.h"
+#include "constants.h"
+
+namespace gridwave {
+
+class RenderPipeline {
+ public:
+  // Rows of a batch, filled in by the caller between next_batch() and submit().
+  struct Batch {
+    std::int32_t cells[kBatchRows * kCellsPerRow];  // row r's cell k at [r * kCellsPerRow + k]
+    double frequencies[kBatchRows];
+  };
+
+  // Renders `columns` columns (clamped to 0 ... kCellsPerRow) into the
+  // accumulator with `threads` threads.
+  RenderPipeline(Slot* accumulator, int columns, int threads);
+  ~RenderPipeline();  // waits for every submitted batch
+  RenderPipeline(const RenderPipeline&) = delete;
+  RenderPipeline& operator=(const RenderPipeline&) = delete;
+
+  // The buffer for the next batch; waits until one is free.
+  Batch& next_batch();
+  // Hands over the batch filled since next_batch(), with its first `rows` rows.
+  void submit(int rows);
+  // Batches finished so far: they are finished in the order submitted.
+  std::int64_t finished();
+  // Waits until every submitted batch is finished.
+  void finish();
+
+ private:
+  struct InFlight;
+  void work();
+  bool take_ready(int& range, std::int64_t& batch);
+  void render(int range, std::int64_t batch);
+
+  Slot* accumulator_;
+  int columns_;
+  std::vector<std::int64_t> bounds_;  // range r covers samples [bounds_[r], bounds_[r+1])
+  std::vector<std::unique_ptr<InFlight>> slots_;  // batch b lives in slots_[b % size]
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int64_t submitted_ = 0;
+  std::vector<std::int64_t> taken_;  // per range: batches taken
+  std::vector<std::int64_t> done_;   // per range: batches done
+  bool closing_ = false;
+  std::vector<std::thread> workers_;
+};
+
+// Rows per batch for rendering `rows` rows: at most kBatchRows, and as even
+// as can be, because a small last batch leaves threads idle at the end.
+int batch_rows_for(std::int64_t rows);
+
+// Adds `rows` rows into the accumulator, exactly as
+//   for r in 0 ... rows-1: render_cells(accumulator, frequencies[r], cells + r * kCellsPerRow, columns)
+// would, slot for slot. Row r's cells are cells[r * kCellsPerRow + k] for
+// k = 0 ... columns-1; columns is clamped to 0 ... kCellsPerRow. Renders with
+// `threads` threads (at least one).
+void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
+                  int rows, int columns, int threads);
+
+// Row samples recomputed with std::sin because the vector sine's error bound
+// left the truncated result in doubt; counted over the whole process.
+std::uint64_t sin_fallback_count();
+
+}  // namespace gridwave
