@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace gridwave {
@@ -25,31 +26,6 @@ void remove_temp_and_die(int signal_number) {
   // process with the status a shell expects.
   raise(signal_number);
 }
-
-// Installs the clean-up handler for the lifetime of one save.
-class SignalGuard {
- public:
-  SignalGuard() {
-    struct sigaction action {};
-    action.sa_handler = remove_temp_and_die;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    for (int i = 0; i < kSignals; ++i) {
-      sigaction(kCaughtSignals[i], nullptr, &previous_[i]);
-      // A signal the caller chose to ignore (nohup, say) stays ignored.
-      if (previous_[i].sa_handler != SIG_IGN) sigaction(kCaughtSignals[i], &action, nullptr);
-    }
-  }
-  ~SignalGuard() {
-    for (int i = 0; i < kSignals; ++i) sigaction(kCaughtSignals[i], &previous_[i], nullptr);
-  }
-  SignalGuard(const SignalGuard&) = delete;
-  SignalGuard& operator=(const SignalGuard&) = delete;
-
- private:
-  static constexpr int kSignals = sizeof kCaughtSignals / sizeof kCaughtSignals[0];
-  struct sigaction previous_[kSignals];
-};
 
 // Blocks the caught signals while the pending temporary file changes, so the
 // handler never sees a half-updated name.
@@ -81,14 +57,6 @@ bool write_all(int fd, const void* data, std::size_t size) {
   return true;
 }
 
-SaveResult save_directly(const char* path, const void* data, std::size_t size) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return SaveResult::kNotOpened;
-  const bool written = write_all(fd, data, size);
-  const bool closed = close(fd) == 0;
-  return written && closed ? SaveResult::kSaved : SaveResult::kNotWritten;
-}
-
 mode_t new_file_mode() {
   const mode_t mask = umask(0);
   umask(mask);
@@ -117,40 +85,110 @@ std::string rename_target(const char* path) {
 
 }  // namespace
 
-SaveResult save_file(const char* path, const void* data, std::size_t size) {
+// Installs the clean-up handler for the lifetime of one save.
+class AtomicFile::SignalGuard {
+ public:
+  SignalGuard() {
+    struct sigaction action {};
+    action.sa_handler = remove_temp_and_die;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    for (int i = 0; i < kSignals; ++i) {
+      sigaction(kCaughtSignals[i], nullptr, &previous_[i]);
+      // A signal the caller chose to ignore (nohup, say) stays ignored.
+      if (previous_[i].sa_handler != SIG_IGN) sigaction(kCaughtSignals[i], &action, nullptr);
+    }
+  }
+  ~SignalGuard() {
+    for (int i = 0; i < kSignals; ++i) sigaction(kCaughtSignals[i], &previous_[i], nullptr);
+  }
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  static constexpr int kSignals = sizeof kCaughtSignals / sizeof kCaughtSignals[0];
+  struct sigaction previous_[kSignals];
+};
+
+AtomicFile::AtomicFile() = default;
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) close(fd_);
+  discard_temp();
+}
+
+void AtomicFile::discard_temp() {
+  if (temp_.empty()) return;
+  {
+    SignalBlock block;
+    unlink(temp_.c_str());
+    temp_pending = 0;
+  }
+  temp_.clear();
+  guard_.reset();
+}
+
+SaveResult AtomicFile::open(const char* path) {
   struct stat existing;
   const bool exists = stat(path, &existing) == 0;
-  if (exists && !S_ISREG(existing.st_mode)) return save_directly(path, data, size);
+  if (exists && !S_ISREG(existing.st_mode)) {
+    fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd_ >= 0 ? SaveResult::kSaved : SaveResult::kNotOpened;
+  }
 
-  const std::string target = rename_target(path);
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  target_ = rename_target(path);
+  const std::size_t slash = target_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
   if (name.empty()) return SaveResult::kNotOpened;
   // Hidden sibling; the name is cut short so it stays within NAME_MAX.
   std::string temp = folder + "." + name.substr(0, 200) + ".XXXXXX";
   if (temp.size() >= sizeof pending_temp) return SaveResult::kNotOpened;
 
-  SignalGuard guard;
-  int fd;
+  guard_ = std::make_unique<SignalGuard>();
   {
     SignalBlock block;
-    fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return SaveResult::kNotOpened;
+    fd_ = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+      guard_.reset();
+      return SaveResult::kNotOpened;
+    }
     std::memcpy(pending_temp, temp.c_str(), temp.size() + 1);
     temp_pending = 1;
   }
+  temp_ = temp;
+  if (fchmod(fd_, exists ? (existing.st_mode & 07777) : new_file_mode()) != 0) failed_ = true;
+  return SaveResult::kSaved;
+}
 
-  bool ok = fchmod(fd, exists ? (existing.st_mode & 07777) : new_file_mode()) == 0;
-  ok = ok && write_all(fd, data, size);
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
+bool AtomicFile::write(const void* data, std::size_t size) {
+  if (!failed_ && !write_all(fd_, data, size)) failed_ = true;
+  return !failed_;
+}
 
-  SignalBlock block;
-  if (!ok) unlink(temp.c_str());
-  temp_pending = 0;
+SaveResult AtomicFile::commit() {
+  bool ok = !failed_;
+  if (!temp_.empty()) ok = ok && fsync(fd_) == 0;
+  ok = (close(fd_) == 0) && ok;
+  fd_ = -1;
+  if (!temp_.empty()) {
+    ok = ok && rename(temp_.c_str(), target_.c_str()) == 0;
+    if (ok) {
+      SignalBlock block;
+      temp_pending = 0;
+      temp_.clear();
+    }
+    discard_temp();  // removes the temporary file unless it was renamed
+    guard_.reset();
+  }
   return ok ? SaveResult::kSaved : SaveResult::kNotWritten;
+}
+
+SaveResult save_file(const char* path, const void* data, std::size_t size) {
+  AtomicFile file;
+  if (file.open(path) != SaveResult::kSaved) return SaveResult::kNotOpened;
+  file.write(data, size);
+  return file.commit();
 }
 
 }  // namespace gridwave

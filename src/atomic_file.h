@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string>
 
 namespace gridwave {
 
@@ -20,5 +22,30 @@ enum class SaveResult {
 // directly. A symbolic link stays: its target is replaced, or created when
 // it does not exist yet.
 SaveResult save_file(const char* path, const void* data, std::size_t size);
+
+// The same, written piece by piece: open(), any number of write() calls,
+// then commit(). A file that is not committed (an error, an early return) is
+// removed when the object goes, and path keeps what it held.
+class AtomicFile {
+ public:
+  AtomicFile();
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  SaveResult open(const char* path);  // kSaved when the file is ready for writing
+  bool write(const void* data, std::size_t size);  // false once any write failed
+  SaveResult commit();  // sync, close, rename: kSaved, or kNotWritten
+
+ private:
+  class SignalGuard;
+  void discard_temp();
+
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string target_;  // the file the rename replaces
+  std::string temp_;    // the temporary file, while it exists
+  std::unique_ptr<SignalGuard> guard_;
+};
 
 }  // namespace gridwave

@@ -196,16 +196,17 @@ class RangeRenderer {
     std::int64_t live_column = -1;
     for (std::int64_t i = job_.begin; i < job_.end;) {
       const std::int64_t column = i / kSamplesPerColumn;
-      const std::int64_t block_end =
-          std::min({job_.end, (column + 1) * kSamplesPerColumn, i + kBlockSamples});
+      const std::int64_t column_end = std::min(job_.end, (column + 1) * kSamplesPerColumn);
       if (column != live_column) FindLiveRows(column);
       live_column = column;
-      if (live_.empty()) {
-        RunPhases(phases_.get(), steps_.get(), stride_, block_end - i);
+      if (live_.empty()) {  // a silent column: only the phases move on
+        RunPhases(phases_.get(), steps_.get(), stride_, column_end - i);
+        i = column_end;
       } else {
+        const std::int64_t block_end = std::min(column_end, i + kBlockSamples);
         RenderBlock(i, block_end - i);
+        i = block_end;
       }
-      i = block_end;
     }
     if (job_.end_phases != nullptr) std::copy_n(phases_.get(), job_.rows, job_.end_phases);
     return fallbacks_;
@@ -248,7 +249,10 @@ class RangeRenderer {
       }
     }
     Slot* slots = job_.accumulator + first;
-    for (std::int64_t k = 0; k < padded; ++k) acc_[k] = k < n ? static_cast<double>(slots[k]) : 0.0;
+    std::fill_n(acc_.get(), padded, 0.0);
+    if (!job_.slots_untouched) {
+      for (std::int64_t k = 0; k < n; ++k) acc_[k] = static_cast<double>(slots[k]);
+    }
     std::int64_t v = 0;
     for (; v + 2 <= padded / lanes; v += 2) Accumulate<true>(v);
     if (v < padded / lanes) Accumulate<false>(v);

@@ -33,6 +33,10 @@ struct RangeJob {
   double* end_phases;          // receives each row's phase at sample end, unless null
   const double* turn_cos;      // from fill_turn_tables, 64-byte aligned
   const double* turn_sin;
+  // The slots are still 0 and were never touched: they are written without
+  // being read first, so a fresh page is mapped once instead of being mapped
+  // to the zero page and copied on the first write.
+  bool slots_untouched;
 };
 
 // Adds samples [begin, end) of the job's rows into the accumulator, exactly

@@ -29,8 +29,8 @@ struct RenderPipeline::InFlight {
   std::vector<double> phases;  // [range][row]: each row's phase where the range starts
 };
 
-RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads)
-    : accumulator_(accumulator), columns_(std::clamp(columns, 0, kCellsPerRow)) {
+RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads, bool untouched)
+    : accumulator_(accumulator), columns_(std::clamp(columns, 0, kCellsPerRow)), untouched_(untouched) {
   threads = std::clamp(threads, 1, kMaxRenderThreads);
   const std::int64_t samples = std::int64_t{columns_} * kSamplesPerColumn;
   const int ranges = threads == 1 ? 1 : kRangesPerThread * threads;
@@ -153,7 +153,8 @@ void RenderPipeline::render(int range, std::int64_t batch) {
                      r == 0 ? nullptr : f.phases.data() + r * kBatchRows,
                      last ? nullptr : f.phases.data() + (r + 1) * kBatchRows,
                      f.turn_cos,
-                     f.turn_sin};
+                     f.turn_sin,
+                     untouched_ && batch == 0};
   fallback_total += render_range(job);
 }
 

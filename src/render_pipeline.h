@@ -30,8 +30,9 @@ class RenderPipeline {
   };
 
   // Renders `columns` columns (clamped to 0 ... kCellsPerRow) into the
-  // accumulator with `threads` threads.
-  RenderPipeline(Slot* accumulator, int columns, int threads);
+  // accumulator with `threads` threads. `untouched`: the accumulator is fresh
+  // zero memory that nothing has read or written yet.
+  RenderPipeline(Slot* accumulator, int columns, int threads, bool untouched = false);
   ~RenderPipeline();  // waits for every submitted batch
   RenderPipeline(const RenderPipeline&) = delete;
   RenderPipeline& operator=(const RenderPipeline&) = delete;
@@ -53,6 +54,7 @@ class RenderPipeline {
 
   Slot* accumulator_;
   int columns_;
+  bool untouched_;
   std::vector<std::int64_t> bounds_;  // range r covers samples [bounds_[r], bounds_[r+1])
   std::vector<std::unique_ptr<InFlight>> slots_;  // batch b lives in slots_[b % size]
 

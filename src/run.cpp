@@ -2,8 +2,6 @@
 
 #include <sys/mman.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <memory>
 
 #include "console.h"
@@ -20,6 +18,8 @@ constexpr const char* kBanner =
     "gridwave, by the gridwave project\n"
     "https://gridwave.invalid/\n";
 
+constexpr std::size_t kAccumulatorBytes = sizeof(Slot) * kAccumulatorSlots;
+
 // The frame's first bar stands over the first star; stars past the right bar
 // simply run on.
 constexpr const char* kProgressFrame = "start|------------------|finish\n     ";
@@ -32,21 +32,24 @@ int read_row_count(const char* path, std::int32_t& rows) {
   return failed;
 }
 
-// The accumulator, on huge pages where the system offers them (a few page
-// faults instead of 1,700). Released with std::free.
-Slot* allocate_accumulator() {
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  constexpr std::size_t kBytes = (sizeof(Slot) * kAccumulatorSlots + kHugePage - 1) / kHugePage * kHugePage;
-  void* memory = std::aligned_alloc(kHugePage, kBytes);
-  if (memory != nullptr) madvise(memory, kBytes, MADV_HUGEPAGE);
-  return static_cast<Slot*>(memory);
+// The accumulator: fresh zero memory straight from the kernel. Its pages are
+// mapped where the renderer first writes them, by the render threads, in
+// parallel; slots that are never written stay on the shared zero page.
+struct Unmap {
+  void operator()(Slot* slots) const { munmap(slots, kAccumulatorBytes); }
+};
+using Accumulator = std::unique_ptr<Slot, Unmap>;
+
+Accumulator allocate_accumulator() {
+  void* memory = mmap(nullptr, kAccumulatorBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return Accumulator(memory == MAP_FAILED ? nullptr : static_cast<Slot*>(memory));
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
   console_init();
-  const std::unique_ptr<Slot, decltype(&std::free)> accumulator(allocate_accumulator(), &std::free);
+  const Accumulator accumulator = allocate_accumulator();
   if (!accumulator) {
     say("Not enough memory for the sound buffer\n");
     return 1;
@@ -59,15 +62,13 @@ int run(int argc, char** argv) {
   const char* output = argv[2];
   say("%s", kBanner);
   say("Input =%s\nOutput=%s\nSource=%s\n", input, output, argv[3]);
-  // Writing every slot here, before any render thread exists, also maps its
-  // pages; first touches from several threads would cost a TLB shootdown each.
-  std::fill_n(accumulator.get(), kAccumulatorSlots, Slot{0});
+  // The slots are zero already: fresh anonymous memory.
 
   std::int32_t rows = 0;
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  if (render_rows(accumulator.get(), input, rows, kLengthValue) != 0) return 1;
+  if (render_rows(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
   return save_phase(accumulator.get(), output);
 }
 

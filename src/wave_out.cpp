@@ -43,13 +43,14 @@ float level_scale(const Slot* accumulator, int count) {
 
 }  // namespace
 
-std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length) {
-  const int columns = length / kLengthPerColumn;
-  const std::uint32_t data_bytes = static_cast<std::uint32_t>(columns) * kDataBytesPerColumn;
-  const int count = std::max(0, columns * kSamplesPerColumn);
+namespace {
 
+int sample_count(std::int32_t length) { return std::max(0, length / kLengthPerColumn * kSamplesPerColumn); }
+
+std::vector<unsigned char> wave_header(std::int32_t length) {
+  const std::uint32_t data_bytes = static_cast<std::uint32_t>(length / kLengthPerColumn) * kDataBytesPerColumn;
   std::vector<unsigned char> out;
-  out.reserve(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
+  out.reserve(kWaveHeaderBytes);
   put_tag(out, "RIFF");
   put_u32(out, data_bytes + 36);
   put_tag(out, "WAVE");
@@ -63,37 +64,59 @@ std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t len
   put_u16(out, 16);                    // bits per sample
   put_tag(out, "data");
   put_u32(out, data_bytes);
+  return out;
+}
 
-  const double scale = level_scale(accumulator, count);
-  out.resize(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
-  unsigned char* data = out.data() + kWaveHeaderBytes;
+// Samples [first, first + count) scaled, saturated and stored little-endian
+// at out; prints one "Error" for every sample above 32760 in magnitude.
+void encode_samples(const Slot* accumulator, double scale, int first, int count, unsigned char* out) {
   int warnings = 0;
   for (int i = 0; i < count; ++i) {
-    const auto v = static_cast<std::int64_t>(static_cast<double>(accumulator[i]) * scale);
+    const auto v = static_cast<std::int64_t>(static_cast<double>(accumulator[first + i]) * scale);
     warnings += v > kWarnAbove || v < -kWarnAbove;
     // Saturate rather than keep the low 16 bits, so a loud sample never flips sign.
     const auto sample = static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
-    data[2 * i] = static_cast<unsigned char>(sample);
-    data[2 * i + 1] = static_cast<unsigned char>(sample >> 8);
+    out[2 * i] = static_cast<unsigned char>(sample);
+    out[2 * i + 1] = static_cast<unsigned char>(sample >> 8);
   }
-  // One "Error" per loud sample; nothing else is printed in between.
+  // Nothing else is printed among the warnings, so they can follow the loop.
   for (int i = 0; i < warnings; ++i) say("Error");
+}
+
+}  // namespace
+
+std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length) {
+  const int count = sample_count(length);
+  std::vector<unsigned char> out = wave_header(length);
+  out.resize(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
+  encode_samples(accumulator, level_scale(accumulator, count), 0, count, out.data() + kWaveHeaderBytes);
   return out;
 }
 
 int write_wave(const Slot* accumulator, std::int32_t length, const char* path) {
-  const std::vector<unsigned char> wave = encode_wave(accumulator, length);
-  switch (save_file(path, wave.data(), wave.size())) {
-    case SaveResult::kSaved:
-      return 0;
-    case SaveResult::kNotOpened:
-      say("The file '%s' was not opened\n", path);
-      return 1;
-    case SaveResult::kNotWritten:
-      say("The file '%s' could not be written\n", path);
-      return 1;
+  // The file is created first, so a path that cannot be created is reported
+  // before any sample is looked at. The samples follow a piece at a time.
+  AtomicFile file;
+  if (file.open(path) != SaveResult::kSaved) {
+    say("The file '%s' was not opened\n", path);
+    return 1;
   }
-  return 1;
+  const std::vector<unsigned char> header = wave_header(length);
+  bool written = file.write(header.data(), header.size());
+  const int count = sample_count(length);
+  const double scale = level_scale(accumulator, count);
+  constexpr int kPiece = 16384;
+  unsigned char piece[2 * kPiece];
+  for (int first = 0; written && first < count; first += kPiece) {
+    const int n = std::min(kPiece, count - first);
+    encode_samples(accumulator, scale, first, n, piece);
+    written = file.write(piece, 2 * static_cast<std::size_t>(n));
+  }
+  if (!written || file.commit() != SaveResult::kSaved) {
+    say("The file '%s' could not be written\n", path);
+    return 1;
+  }
+  return 0;
 }
 
 int save_phase(const Slot* accumulator, const char* path) {
