@@ -1,7 +1,8 @@
-// The batched renderer. Highway compiles the code between the namespace
-// markers once per SIMD target (this file is included again for each by
+// The batched renderer: samples [begin, end) of a batch of rows, every SIMD
+// lane busy. Highway compiles the code between the namespace markers once
+// per SIMD target (this file is included again for each by
 // foreach_target.h); the code after HWY_ONCE picks the best target at run
-// time and splits the samples among threads.
+// time. render_pipeline.cpp spreads the ranges over threads.
 //
 // Why the result is the same, slot for slot, as render_cells row by row:
 //
@@ -9,13 +10,13 @@
 //   phase = phase + step, then phase - kFullCircle once when phase >=
 //   kFullCircle. Lanes hold different rows, so every lane runs that very
 //   recurrence with the very same double operations (Add, Ge, Sub; no fused
-//   multiply-add), and a thread that starts at sample a first runs it a
-//   times. The step comes from phase_step, the frequency from the caller.
+//   multiply-add). A range starts from the phases the range before it ended
+//   with (or 0 at sample 0), so every phase is the plain loop's own double.
 //
-// * Order. A slot takes the rows of a batch in ascending row order, and the
-//   driver hands batches over in ascending order, so each slot sees the
-//   same sequence of truncating additions as with render_cells. Threads own
-//   disjoint sample ranges.
+// * Order. Within a range a slot takes the rows of the batch in ascending
+//   order; the pipeline renders a range of one batch only after the same
+//   range of the batch before, so each slot sees the same sequence of
+//   truncating additions as with render_cells.
 //
 // * The accumulator in doubles. Every value a slot ever holds is
 //   trunc((double)slot + s), a double with no fraction, so converting the
@@ -28,32 +29,35 @@
 //   conversion to int64 is itself undefined. Reaching it takes over 4e7
 //   rows of +-2147483647 cells, a grid file of more than 34 GB.
 //
-// * The sine. sin_hwy = hn::Sin is documented (contrib/math/math-inl.h) to be
-//   within 3 ULP of sin over [-39000, 39000]. For |x| < pi/2 its quadrant is
-//   0, its range reduction adds 0 * (pi parts) and its sign steps undo each
-//   other, so it returns exactly its core polynomial of x; SinOfPhase feeds
-//   that polynomial directly. Phases lie in [0, 6.2831853072), and
-//   SinOfPhase maps them onto [-pi/2, pi/2] with sin(u) = sin(phase): u =
-//   phase, u = (PI_HI - phase) + PI_LO, or u = (phase - 2 PI_HI) - 2 PI_LO.
-//   The subtractions are exact (Sterbenz: the operands lie within a factor
-//   of two of each other), the additions of the low parts round once, so u
-//   is within 2^-52 of the true reduced value and the sine within 2^-52 of
-//   sin(phase). (6.2831853072 exceeds 2 pi by 2e-11; such phases reduce to
-//   tiny positive u, as they should.) Together with the polynomial's 3 ULP
-//   (at most 3 * 2^-53):
-//   glibc's sin is within 1 ULP. So |sin_hwy - std::sin| < 2^-50. The steps
-//   after the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic
-//   in y (non-decreasing for A >= 0, non-increasing for A < 0). With the two
-//   roundings of the products, s from std::sin lies within about
-//   2^-49 |A| 100 of s from sin_hwy. We widen that to
-//   margin = 2^-40 |A| 100 (512 times the bound) and take
-//   lo = trunc(acc + (s - margin)), hi = trunc(acc + (s + margin)).
-//   By monotonicity the std::sin result lies between lo and hi, so when they
-//   are equal it is that value. Otherwise the lane is recomputed with
-//   std::sin exactly as render_cells does. That happens mostly where the
-//   sine is exactly +-1 (s is then a whole number and acc + s sits on a
-//   truncation step), a few times per million evaluations. A zero cell
-//   contributes nothing and is skipped.
+// * The sine. A vector of L samples (L = lanes, at most 8) of one row starts
+//   at phase P, a double of the recurrence. Its sines are computed as
+//     y_j = sin_hwy(P) cos(j step) + cos_hwy(P) sin(j step),   j < L,
+//   with hn::Sin and hn::Cos (documented in contrib/math/math-inl.h to be
+//   within 3 ULP over [-39000, 39000]) and tables of cos(j step), sin(j step)
+//   from glibc (within 1 ULP). The plain loop takes std::sin of p_j, the
+//   recurrence's phase at sample j. Bounds on |y_j - std::sin(p_j)|:
+//   - the recurrence: p_j = P + j step + e - w kFullCircle, where w is the
+//     number of wraps in j steps and |e| <= 7 * 2^-50 (each addition rounds
+//     by at most half an ULP of a value below 16; subtracting kFullCircle is
+//     exact by Sterbenz). kFullCircle = 2 pi + g, g = 2.0413e-11, so
+//     |sin(p_j) - sin(P + j step)| <= w g + |e|;
+//   - w <= floor((L - 1) step / kFullCircle) + 1 (at most 2 for L = 8);
+//   - y_j against sin(P + j step): the two 3-ULP values, the two 1-ULP table
+//     entries, the rounding of j * step, the product and the fused sum:
+//     below 5e-15; std::sin(p_j) against sin(p_j): 1 ULP.
+//   In all, |y_j - std::sin(p_j)| <= w g + 2^-46 =: bound. The steps after
+//   the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic in y
+//   (non-decreasing for A >= 0, non-increasing for A < 0), so s from
+//   std::sin lies between the values s takes at y - bound and y + bound,
+//   which lie within bound |A| 100 (plus a rounding of s far smaller) of s.
+//   We take margin = 16 bound |A| 100 and
+//     lo = trunc(acc + (s - margin)),  hi = trunc(acc + (s + margin)).
+//   By monotonicity the plain loop's result lies between lo and hi, so when
+//   they are equal it is that value. Otherwise the lane is recomputed the
+//   plain way: its phase run on from P by the recurrence, then std::sin.
+//   On random dense grids that happens about 27 times per million row
+//   samples. A zero cell contributes nothing and is skipped; a row group
+//   whose cells are all zero costs only the phase advance.
 
 #ifndef GRIDWAVE_BATCH_RENDER_SHARED
 #define GRIDWAVE_BATCH_RENDER_SHARED
