@@ -105,5 +105,22 @@ TEST(WriteWave, SavesWhatEncodeWaveMakes) {
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
 }
 
+// The output is created before any sample is scaled: a file that cannot be
+// created is reported without the warnings for loud samples.
+TEST(WriteWave, WarnsOnlyWhenTheFileWasCreated) {
+  testing::ScratchDir dir;
+  auto acc = silence();
+  acc[100] = 32765;
+  acc[200] = -32761;
+  const std::string good = (dir / "out.wav").string();
+  const std::string bad = (dir / "missing" / "out.wav").string();
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(write_wave(acc.data(), kLengthValue, good.c_str()), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ErrorError");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(write_wave(acc.data(), kLengthValue, bad.c_str()), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "The file '" + bad + "' was not opened\n");
+}
+
 }  // namespace
 }  // namespace gridwave
