@@ -106,42 +106,54 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
   return hn::IfThenElse(hn::Ge(next, circle), hn::Sub(next, circle), next);
 }
 
-// Runs the phases of `stride` rows n samples on. When `record` is given, the
-// phases every `every` samples (before they advance) are kept: those at
-// sample v * every at record[v * stride + row]. Up to kChains row groups go
-// together so that their recurrences, each a chain of dependent operations,
-// overlap in the pipeline.
-void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
-               double* record = nullptr, std::int64_t every = 1) {
-  constexpr std::size_t kChains = 8;
+// Runs kChains row groups (starting at row g) n samples on, all side by side
+// so that their recurrences, each a chain of dependent operations, overlap
+// in the pipeline. The count is a template argument so that the phases stay
+// in registers.
+template <std::size_t kChains>
+HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t stride, std::size_t g,
+                          std::int64_t n, double* record, std::int64_t every) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const V circle = hn::Set(d, kFullCircle);
-  for (std::size_t g = 0; g < stride; g += kChains * lanes) {
-    const std::size_t chains = std::min(kChains, (stride - g) / lanes);
-    V p[kChains], s[kChains];
-    for (std::size_t c = 0; c < chains; ++c) {
-      p[c] = hn::Load(d, phases + g + c * lanes);
-      s[c] = hn::Load(d, steps + g + c * lanes);
+  V p[kChains], s[kChains];
+  for (std::size_t c = 0; c < kChains; ++c) {
+    p[c] = hn::Load(d, phases + g + c * lanes);
+    s[c] = hn::Load(d, steps + g + c * lanes);
+  }
+  const std::int64_t run = record != nullptr ? every : n;
+  for (std::int64_t first = 0; first < n; first += run) {
+    if (record != nullptr) {
+      double* at = record + static_cast<std::size_t>(first / every) * stride + g;
+      for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, at + c * lanes);
     }
-    const std::int64_t run = record != nullptr ? every : n;
-    for (std::int64_t first = 0; first < n; first += run) {
-      if (record != nullptr) {
-        double* at = record + static_cast<std::size_t>(first / every) * stride + g;
-        for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, at + c * lanes);
-      }
-      const std::int64_t last = std::min(n, first + run);
-      if (chains == kChains) {
-        for (std::int64_t i = first; i < last; ++i) {
-          for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
-        }
-      } else {
-        for (std::int64_t i = first; i < last; ++i) {
-          for (std::size_t c = 0; c < chains; ++c) p[c] = Advance(p[c], s[c], circle);
-        }
-      }
+    const std::int64_t last = std::min(n, first + run);
+    for (std::int64_t i = first; i < last; ++i) {
+      for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
     }
-    for (std::size_t c = 0; c < chains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+  }
+  for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+}
+
+// Runs the phases of `stride` rows n samples on. When `record` is given, the
+// phases every `every` samples (before they advance) are kept: those at
+// sample v * every at record[v * stride + row].
+void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
+               double* record = nullptr, std::int64_t every = 1) {
+  const std::size_t lanes = hn::Lanes(D());
+  for (std::size_t g = 0; g < stride; g += 8 * lanes) {
+    // Every group of this pass in one chain set: a pass of its own would be
+    // bound by the latency of one chain.
+    switch (std::min<std::size_t>(8, (stride - g) / lanes)) {
+      case 8: RunChains<8>(phases, steps, stride, g, n, record, every); break;
+      case 7: RunChains<7>(phases, steps, stride, g, n, record, every); break;
+      case 6: RunChains<6>(phases, steps, stride, g, n, record, every); break;
+      case 5: RunChains<5>(phases, steps, stride, g, n, record, every); break;
+      case 4: RunChains<4>(phases, steps, stride, g, n, record, every); break;
+      case 3: RunChains<3>(phases, steps, stride, g, n, record, every); break;
+      case 2: RunChains<2>(phases, steps, stride, g, n, record, every); break;
+      default: RunChains<1>(phases, steps, stride, g, n, record, every); break;
+    }
   }
 }
 
