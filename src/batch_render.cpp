@@ -29,23 +29,23 @@
 //   conversion to int64 is itself undefined. Reaching it takes over 4e7
 //   rows of +-2147483647 cells, a grid file of more than 34 GB.
 //
-// * The sine. A vector of L samples (L = lanes, at most 8) of one row starts
-//   at phase P, a double of the recurrence. Its sines are computed as
-//     y_j = sin_hwy(P) cos(j step) + cos_hwy(P) sin(j step),   j < L,
+// * The sine. Two vectors of L samples each (L = lanes, at most 8) of one
+//   row start at phase P, a double of the recurrence. Their sines are
+//     y_j = sin_hwy(P) cos(j step) + cos_hwy(P) sin(j step),   j < 2L,
 //   with hn::Sin and hn::Cos (documented in contrib/math/math-inl.h to be
 //   within 3 ULP over [-39000, 39000]) and tables of cos(j step), sin(j step)
 //   from glibc (within 1 ULP). The plain loop takes std::sin of p_j, the
 //   recurrence's phase at sample j. Bounds on |y_j - std::sin(p_j)|:
 //   - the recurrence: p_j = P + j step + e - w kFullCircle, where w is the
-//     number of wraps in j steps and |e| <= 7 * 2^-50 (each addition rounds
+//     number of wraps in j steps and |e| <= 15 * 2^-50 (each addition rounds
 //     by at most half an ULP of a value below 16; subtracting kFullCircle is
 //     exact by Sterbenz). kFullCircle = 2 pi + g, g = 2.0413e-11, so
 //     |sin(p_j) - sin(P + j step)| <= w g + |e|;
-//   - w <= floor((L - 1) step / kFullCircle) + 1 (at most 2 for L = 8);
+//   - w <= floor((2L - 1) step / kFullCircle) + 1 (at most 4 for L = 8);
 //   - y_j against sin(P + j step): the two 3-ULP values, the two 1-ULP table
 //     entries, the rounding of j * step, the product and the fused sum:
 //     below 5e-15; std::sin(p_j) against sin(p_j): 1 ULP.
-//   In all, |y_j - std::sin(p_j)| <= w g + 2^-46 =: bound. The steps after
+//   In all, |y_j - std::sin(p_j)| <= w g + 2^-45 =: bound. The steps after
 //   the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic in y
 //   (non-decreasing for A >= 0, non-increasing for A < 0), so s from
 //   std::sin lies between the values s takes at y - bound and y + bound,
@@ -55,7 +55,7 @@
 //   By monotonicity the plain loop's result lies between lo and hi, so when
 //   they are equal it is that value. Otherwise the lane is recomputed the
 //   plain way: its phase run on from P by the recurrence, then std::sin.
-//   On random dense grids that happens about 27 times per million row
+//   On random dense grids that happens about 33 times per million row
 //   samples. A zero cell contributes nothing and is skipped; a row group
 //   whose cells are all zero costs only the phase advance.
 
@@ -94,7 +94,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
-static_assert(hn::MaxLanes(D()) <= kTurnLanes, "turn tables hold a vector's worth of angles");
+static_assert(2 * hn::MaxLanes(D()) <= kTurnLanes, "turn tables hold two vectors' worth of angles");
 
 // Samples handled together within one column: first the rows' phases are run
 // through them, then each slot takes the rows in order.
@@ -164,29 +164,6 @@ struct LiveRow {
   double margin;     // how far s computed here may lie from s with std::sin
 };
 
-// The lanes whose sine error could matter, done the plain way: the phase run
-// on from the vector's first sample by the recurrence itself, then std::sin.
-HWY_NOINLINE V Recompute(V acc, V lo, V hi, double first_phase, double step, double amplitude,
-                         std::uint64_t& fallbacks) {
-  const D d;
-  HWY_ALIGN double a[hn::MaxLanes(d)];
-  HWY_ALIGN double l[hn::MaxLanes(d)];
-  HWY_ALIGN double h[hn::MaxLanes(d)];
-  hn::Store(acc, d, a);
-  hn::Store(lo, d, l);
-  hn::Store(hi, d, h);
-  double phase = first_phase;
-  for (std::size_t k = 0; k < hn::Lanes(d); ++k) {
-    if (l[k] != h[k]) {
-      ++fallbacks;
-      l[k] = std::trunc(a[k] + (std::sin(phase) * amplitude) * kCellGain);
-    }
-    phase = phase + step;
-    if (phase >= kFullCircle) phase = phase - kFullCircle;
-  }
-  return hn::Load(d, l);
-}
-
 // What one thread needs to render its samples of a batch.
 class RangeRenderer {
  public:
@@ -194,12 +171,12 @@ class RangeRenderer {
       : job_(job),
         lanes_(hn::Lanes(D())),
         stride_((static_cast<std::size_t>(job.rows) + lanes_ - 1) / lanes_ * lanes_),
-        vectors_(static_cast<std::size_t>(kBlockSamples) / lanes_),
+        bases_((static_cast<std::size_t>(kBlockSamples) + 2 * lanes_ - 1) / (2 * lanes_)),
         phases_(hwy::AllocateAligned<double>(stride_)),
         steps_(hwy::AllocateAligned<double>(stride_)),
-        first_phase_(hwy::AllocateAligned<double>(stride_ * vectors_)),
-        first_sin_(hwy::AllocateAligned<double>(stride_ * vectors_)),
-        first_cos_(hwy::AllocateAligned<double>(stride_ * vectors_)),
+        first_phase_(hwy::AllocateAligned<double>(stride_ * bases_)),
+        first_sin_(hwy::AllocateAligned<double>(stride_ * bases_)),
+        first_cos_(hwy::AllocateAligned<double>(stride_ * bases_)),
         acc_(hwy::AllocateAligned<double>(kBlockSamples)),
         group_live_(stride_ / lanes_) {
     std::fill_n(phases_.get(), stride_, 0.0);
@@ -245,8 +222,8 @@ class RangeRenderer {
   // std::sin, times 16 to spare (see the comment at the top of the file).
   double Margin(std::int32_t cell, double step) const {
     constexpr double kWrapShift = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
-    const double wraps = std::floor(static_cast<double>(lanes_ - 1) * step / kFullCircle) + 1.0;
-    const double bound = wraps * kWrapShift + 0x1p-46;
+    const double wraps = std::floor(static_cast<double>(2 * lanes_ - 1) * step / kFullCircle) + 1.0;
+    const double bound = wraps * kWrapShift + 0x1p-45;
     return 16.0 * bound * std::fabs(static_cast<double>(cell)) * kCellGain;
   }
 
@@ -254,11 +231,12 @@ class RangeRenderer {
     const D d;
     const auto lanes = static_cast<std::int64_t>(lanes_);
     const std::int64_t padded = (n + lanes - 1) / lanes * lanes;
-    RunPhases(phases_.get(), steps_.get(), stride_, n, first_phase_.get(), lanes);
-    for (std::int64_t v = 0; v < padded / lanes; ++v) {
-      for (std::size_t g = 0; g < stride_; g += lanes_) {
-        if (!group_live_[g / lanes_]) continue;
-        const std::size_t at = static_cast<std::size_t>(v) * stride_ + g;
+    RunPhases(phases_.get(), steps_.get(), stride_, n, first_phase_.get(), 2 * lanes);
+    const std::int64_t vectors = padded / lanes;
+    for (std::int64_t b = 0; 2 * b < vectors; ++b) {
+      for (std::size_t group = 0; group < group_live_.size(); ++group) {
+        if (!group_live_[group]) continue;
+        const std::size_t at = static_cast<std::size_t>(b) * stride_ + group * lanes_;
         const V phase = hn::Load(d, first_phase_.get() + at);
         hn::Store(hn::Sin(d, phase), d, first_sin_.get() + at);
         hn::Store(hn::Cos(d, phase), d, first_cos_.get() + at);
@@ -270,14 +248,15 @@ class RangeRenderer {
       for (std::int64_t k = 0; k < n; ++k) acc_[k] = static_cast<double>(slots[k]);
     }
     std::int64_t v = 0;
-    for (; v + 2 <= padded / lanes; v += 2) Accumulate<true>(v);
-    if (v < padded / lanes) Accumulate<false>(v);
+    for (; v + 2 <= vectors; v += 2) Accumulate<true>(v);
+    if (v < vectors) Accumulate<false>(v);
     for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_[k]);
   }
 
-  // Adds the live rows, ascending, into the slots of sample vector v (and
-  // v + 1 when `pair` is set: two independent chains of truncating additions
-  // keep the pipeline fuller).
+  // Adds the live rows, ascending, into the slots of sample vector v (even:
+  // the first of the two vectors that share a sine and cosine) and, when
+  // `pair` is set, of vector v + 1 too (two independent chains of truncating
+  // additions keep the pipeline fuller).
   template <bool pair>
   HWY_INLINE void Accumulate(std::int64_t v) {
     const D d;
@@ -285,35 +264,35 @@ class RangeRenderer {
     double* acc_block = acc_.get() + v * static_cast<std::int64_t>(lanes_);
     V acc0 = hn::Load(d, acc_block);
     V acc1 = pair ? hn::Load(d, acc_block + lanes_) : acc0;
-    const std::size_t at0 = static_cast<std::size_t>(v) * stride_;
-    const std::size_t at1 = at0 + stride_;
+    const std::size_t at = static_cast<std::size_t>(v / 2) * stride_;
     for (const LiveRow& live : live_) {
       const auto r = static_cast<std::size_t>(live.row);
-      const V turn_cos = hn::Load(d, job_.turn_cos + r * kTurnLanes);
-      const V turn_sin = hn::Load(d, job_.turn_sin + r * kTurnLanes);
+      const double* turn_cos = job_.turn_cos + r * kTurnLanes;
+      const double* turn_sin = job_.turn_sin + r * kTurnLanes;
+      const V first_sin = hn::Set(d, first_sin_[at + r]);
+      const V first_cos = hn::Set(d, first_cos_[at + r]);
       const V amp = hn::Set(d, live.amplitude);
       const V margin = hn::Set(d, live.margin);
       // sin(phase + j step) = sin(phase) cos(j step) + cos(phase) sin(j step)
-      const V y0 = hn::MulAdd(hn::Set(d, first_cos_[at0 + r]), turn_sin,
-                              hn::Mul(hn::Set(d, first_sin_[at0 + r]), turn_cos));
+      const V y0 = hn::MulAdd(first_cos, hn::Load(d, turn_sin), hn::Mul(first_sin, hn::Load(d, turn_cos)));
       const V s0 = hn::Mul(hn::Mul(y0, amp), gain);
       const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
       const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
       if constexpr (pair) {
-        const V y1 = hn::MulAdd(hn::Set(d, first_cos_[at1 + r]), turn_sin,
-                                hn::Mul(hn::Set(d, first_sin_[at1 + r]), turn_cos));
+        const V y1 = hn::MulAdd(first_cos, hn::Load(d, turn_sin + lanes_),
+                                hn::Mul(first_sin, hn::Load(d, turn_cos + lanes_)));
         const V s1 = hn::Mul(hn::Mul(y1, amp), gain);
         const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
         const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
         if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(hn::Eq(lo0, hi0), hn::Eq(lo1, hi1))))) {
-          acc0 = Recompute(acc0, lo0, hi0, first_phase_[at0 + r], steps_[r], live.amplitude, fallbacks_);
-          acc1 = Recompute(acc1, lo1, hi1, first_phase_[at1 + r], steps_[r], live.amplitude, fallbacks_);
+          acc0 = Recompute(acc0, lo0, hi0, first_phase_[at + r], 0, r, live.amplitude);
+          acc1 = Recompute(acc1, lo1, hi1, first_phase_[at + r], lanes_, r, live.amplitude);
         } else {
           acc0 = lo0;
           acc1 = lo1;
         }
       } else if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo0, hi0)))) {
-        acc0 = Recompute(acc0, lo0, hi0, first_phase_[at0 + r], steps_[r], live.amplitude, fallbacks_);
+        acc0 = Recompute(acc0, lo0, hi0, first_phase_[at + r], 0, r, live.amplitude);
       } else {
         acc0 = lo0;
       }
@@ -322,15 +301,39 @@ class RangeRenderer {
     if constexpr (pair) hn::Store(acc1, d, acc_block + lanes_);
   }
 
+  // The lanes whose sine error could matter, done the plain way: the phase
+  // run on from the pair's first sample (`skip` samples before this vector)
+  // by the recurrence itself, then std::sin.
+  HWY_NOINLINE V Recompute(V acc, V lo, V hi, double phase, std::size_t skip, std::size_t row,
+                           double amplitude) {
+    const D d;
+    HWY_ALIGN double a[hn::MaxLanes(d)];
+    HWY_ALIGN double l[hn::MaxLanes(d)];
+    HWY_ALIGN double h[hn::MaxLanes(d)];
+    hn::Store(acc, d, a);
+    hn::Store(lo, d, l);
+    hn::Store(hi, d, h);
+    const double step = steps_[row];
+    for (std::size_t k = 0; k < skip + hn::Lanes(d); ++k) {
+      if (k >= skip && l[k - skip] != h[k - skip]) {
+        ++fallbacks_;
+        l[k - skip] = std::trunc(a[k - skip] + (std::sin(phase) * amplitude) * kCellGain);
+      }
+      phase = phase + step;
+      if (phase >= kFullCircle) phase = phase - kFullCircle;
+    }
+    return hn::Load(d, l);
+  }
+
   const RangeJob& job_;
   const std::size_t lanes_;
   const std::size_t stride_;   // rows, padded to whole vectors
-  const std::size_t vectors_;  // sample vectors in a block
+  const std::size_t bases_;    // pairs of sample vectors in a block, each with one sine and cosine
   hwy::AlignedFreeUniquePtr<double[]> phases_;       // each row's phase at the next sample
   hwy::AlignedFreeUniquePtr<double[]> steps_;        // each row's phase step
-  hwy::AlignedFreeUniquePtr<double[]> first_phase_;  // [vector][row]: phase at its first sample
-  hwy::AlignedFreeUniquePtr<double[]> first_sin_;    // [vector][row]: its sine
-  hwy::AlignedFreeUniquePtr<double[]> first_cos_;    // [vector][row]: its cosine
+  hwy::AlignedFreeUniquePtr<double[]> first_phase_;  // [pair][row]: phase at its first sample
+  hwy::AlignedFreeUniquePtr<double[]> first_sin_;    // [pair][row]: its sine
+  hwy::AlignedFreeUniquePtr<double[]> first_cos_;    // [pair][row]: its cosine
   hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles
   std::vector<LiveRow> live_;
   std::vector<bool> group_live_;  // row groups with a live row

@@ -13,8 +13,8 @@ namespace gridwave {
 // Rows the driver reads from the grid file and renders together.
 inline constexpr int kBatchRows = 64;
 
-// Angles per row in the turn tables: the widest vector of doubles.
-inline constexpr int kTurnLanes = 8;
+// Angles per row in the turn tables: two of the widest vectors of doubles.
+inline constexpr int kTurnLanes = 16;
 
 // turn_cos[r * kTurnLanes + j] = cos(j * steps[r]) and turn_sin likewise, for
 // j = 0 ... kTurnLanes-1: how far each row's phase turns within a vector.
