@@ -29,8 +29,8 @@ measure() {
 echo "threads: ${GRIDWAVE_THREADS:-all CPUs ($(nproc))}, best of $repeat"
 printf "%-12s %10s %10s %8s %10s %10s\n" grid plain_s gridwave_s ratio plain_MB gridwave_MB
 dense200=""
-for spec in "dense 200" "dense 1000" "blocks 200" "dense 2000"; do
-  read -r kind rows <<<"$spec"
+for grid in "dense 200" "dense 1000" "blocks 200" "dense 2000"; do
+  read -r kind rows <<<"$grid"
   build/bench/make_bench_grid "$kind" "$rows" "$work/grid"
   if [ "$rows" -le 1000 ]; then
     read -r plain_t plain_m < <(measure build/bench/gridwave_plain "$work/grid" "$work/plain.wav" x)
@@ -44,8 +44,8 @@ for spec in "dense 200" "dense 1000" "blocks 200" "dense 2000"; do
   else
     ratio="-"
   fi
-  [ "$spec" = "dense 200" ] && dense200=$fast_t
-  [ "$spec" = "blocks 200" ] && blocks200=$fast_t
+  [ "$grid" = "dense 200" ] && dense200=$fast_t
+  [ "$grid" = "blocks 200" ] && blocks200=$fast_t
   printf "%-12s %10s %10s %8s %10s %10s\n" "$kind-$rows" "$plain_t" "$fast_t" "$ratio" "$plain_m" "$fast_m"
 done
 awk -v d="$dense200" -v b="$blocks200" 'BEGIN { printf "blocks-200 is %.1fx faster than dense-200\n", d / b }'

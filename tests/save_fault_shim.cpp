@@ -36,11 +36,11 @@ int calls_seen[kCallCount];
 
 // The action for this call of `call`: the n-th step named for it, or "pass".
 std::string next_action(Call call) {
-  const char* spec = std::getenv("GRIDWAVE_FAULT");
+  const char* plan = std::getenv("GRIDWAVE_FAULT");
   const int wanted = calls_seen[call]++;
-  if (spec == nullptr) return "pass";
+  if (plan == nullptr) return "pass";
   int seen = 0;
-  std::string all = spec;
+  std::string all = plan;
   std::size_t start = 0;
   while (start <= all.size()) {
     std::size_t end = all.find(',', start);
