@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
+scripts/build.sh gridwave img2grid spectrogram draw_demo_picture
 build/examples/draw_demo_picture build/demo-picture.png
 build/img2grid build/demo-picture.png build/demo.grid
 build/gridwave build/demo.grid build/demo.wav build/demo-picture.png
