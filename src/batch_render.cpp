@@ -62,16 +62,12 @@
 #ifndef GRIDWAVE_BATCH_RENDER_SHARED
 #define GRIDWAVE_BATCH_RENDER_SHARED
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "batch_render.h"
-#include "tone.h"
 
 namespace gridwave {
 
@@ -365,19 +361,6 @@ void fill_turn_tables(const double* steps, int rows, double* turn_cos, double* t
 }
 
 std::uint64_t render_range(const RangeJob& job) { return HWY_DYNAMIC_DISPATCH(RenderRange)(job); }
-
-int render_threads() {
-  if (const char* text = std::getenv("GRIDWAVE_THREADS")) {
-    char* end = nullptr;
-    const long n = std::strtol(text, &end, 10);
-    if (end != text && *end == '\0' && n >= 1 && n <= kMaxRenderThreads) return static_cast<int>(n);
-  }
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    return std::clamp(CPU_COUNT(&set), 1, kMaxRenderThreads);
-  }
-  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxRenderThreads);
-}
 
 const char* render_target_name() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
 

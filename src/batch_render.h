@@ -44,11 +44,6 @@ struct RangeJob {
 // Returns how many row samples were recomputed with std::sin.
 std::uint64_t render_range(const RangeJob& job);
 
-// Threads the program renders with: GRIDWAVE_THREADS when it holds a count
-// from 1 to kMaxRenderThreads, otherwise the CPUs this process may run on.
-inline constexpr int kMaxRenderThreads = 256;
-int render_threads();
-
 // The SIMD instruction set render_range uses now, e.g. "AVX3" or "AVX2".
 const char* render_target_name();
 

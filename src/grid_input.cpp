@@ -18,12 +18,6 @@ std::string input_path;
 
 void say_ending() { say("%s", japanese(JapaneseText::kEnding)); }
 
-int report_too_short() {
-  say("The grid file '%s' is too short\n", input_path.c_str());
-  say_ending();
-  return 1;
-}
-
 bool is_regular_file(const char* path) {
   struct stat st;
   return stat(path, &st) == 0 && S_ISREG(st.st_mode);
@@ -78,7 +72,7 @@ int open_input(const char* path) {
 }
 
 int read_cells(std::int32_t* destination, std::int64_t count) {
-  return read_quietly(destination, count) ? 0 : report_too_short();
+  return read_quietly(destination, count) ? 0 : report_short_grid();
 }
 
 int read_rows(std::int32_t* destination, int rows) {
@@ -89,7 +83,11 @@ int read_rows(std::int32_t* destination, int rows) {
   return done;
 }
 
-int report_short_grid() { return report_too_short(); }
+int report_short_grid() {
+  say("The grid file '%s' is too short\n", input_path.c_str());
+  say_ending();
+  return 1;
+}
 
 int read_cell(std::int32_t& destination) { return read_cells(&destination, 1); }
 
@@ -102,7 +100,7 @@ std::int64_t grid_bytes_needed(std::int32_t rows) {
 int check_grid_length(std::int32_t rows) {
   struct stat st;
   if (fstat(fileno(input), &st) != 0 || st.st_size < grid_bytes_needed(rows)) {
-    return report_too_short();
+    return report_short_grid();
   }
   return 0;
 }

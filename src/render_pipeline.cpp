@@ -1,7 +1,10 @@
 #include "render_pipeline.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 #include "tone.h"
 
@@ -173,5 +176,19 @@ void render_batch(Slot* accumulator, const double* frequencies, const std::int32
 }
 
 std::uint64_t sin_fallback_count() { return fallback_total.load(); }
+
+int render_threads() {
+  if (const char* text = std::getenv("GRIDWAVE_THREADS")) {
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && n >= 1 && n <= kMaxRenderThreads) return static_cast<int>(n);
+  }
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    return std::clamp(CPU_COUNT(&set), 1, kMaxRenderThreads);
+  }
+  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxRenderThreads);
+}
+
 
 }  // namespace gridwave

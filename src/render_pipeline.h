@@ -21,6 +21,11 @@
 
 namespace gridwave {
 
+// Threads the program renders with: GRIDWAVE_THREADS when it holds a count
+// from 1 to kMaxRenderThreads, otherwise the CPUs this process may run on.
+inline constexpr int kMaxRenderThreads = 256;
+int render_threads();
+
 class RenderPipeline {
  public:
   // Rows of a batch, filled in by the caller between next_batch() and submit().
