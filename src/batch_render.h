@@ -17,7 +17,8 @@ inline constexpr int kBatchRows = 64;
 inline constexpr int kTurnLanes = 16;
 
 // turn_cos[r * kTurnLanes + j] = cos(j * steps[r]) and turn_sin likewise, for
-// j = 0 ... kTurnLanes-1: how far each row's phase turns within a vector.
+// j = 0 ... kTurnLanes-1: how far each row's phase turns within a pair of
+// sample vectors.
 void fill_turn_tables(const double* steps, int rows, double* turn_cos, double* turn_sin);
 
 // Samples [begin, end) of a batch of rows.
