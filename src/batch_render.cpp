@@ -68,11 +68,7 @@
 #include <vector>
 
 #include "batch_render.h"
-
-namespace gridwave {
-
-
-}  // namespace gridwave
+#include "tone.h"
 
 #endif  // GRIDWAVE_BATCH_RENDER_SHARED
 
@@ -96,7 +92,7 @@ static_assert(2 * hn::MaxLanes(D()) <= kTurnLanes, "turn tables hold two vectors
 // through them, then each slot takes the rows in order.
 constexpr std::int64_t kBlockSamples = 32;
 
-// The phase recurrence, the same operations as render_cells.
+// The phase recurrence, the same operations as advance_phase.
 HWY_INLINE V Advance(V phase, V step, V circle) {
   const V next = hn::Add(phase, step);
   return hn::IfThenElse(hn::Ge(next, circle), hn::Sub(next, circle), next);
@@ -313,10 +309,9 @@ class RangeRenderer {
     for (std::size_t k = 0; k < skip + hn::Lanes(d); ++k) {
       if (k >= skip && l[k - skip] != h[k - skip]) {
         ++fallbacks_;
-        l[k - skip] = std::trunc(a[k - skip] + (std::sin(phase) * amplitude) * kCellGain);
+        l[k - skip] = std::trunc(a[k - skip] + tone_sample(phase, amplitude));
       }
-      phase = phase + step;
-      if (phase >= kFullCircle) phase = phase - kFullCircle;
+      phase = advance_phase(phase, step);
     }
     return hn::Load(d, l);
   }

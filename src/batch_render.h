@@ -27,7 +27,6 @@ struct RangeJob {
   const double* steps;         // phase step of each row
   const std::int32_t* cells;   // row r's cell k at cells[r * kCellsPerRow + k]
   int rows;
-  int columns;
   std::int64_t begin;
   std::int64_t end;
   const double* start_phases;  // each row's phase at sample begin; null: all 0 (begin must be 0)

@@ -33,9 +33,9 @@ struct RenderPipeline::InFlight {
 };
 
 RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads, bool untouched)
-    : accumulator_(accumulator), columns_(std::clamp(columns, 0, kCellsPerRow)), untouched_(untouched) {
+    : accumulator_(accumulator), untouched_(untouched) {
   threads = std::clamp(threads, 1, kMaxRenderThreads);
-  const std::int64_t samples = std::int64_t{columns_} * kSamplesPerColumn;
+  const std::int64_t samples = std::int64_t{std::clamp(columns, 0, kCellsPerRow)} * kSamplesPerColumn;
   const int ranges = threads == 1 ? 1 : kRangesPerThread * threads;
   bounds_.push_back(0);
   for (int r = 1; r < ranges; ++r) {
@@ -150,7 +150,6 @@ void RenderPipeline::render(int range, std::int64_t batch) {
                      f.steps,
                      f.batch.cells,
                      f.rows,
-                     columns_,
                      bounds_[r],
                      bounds_[r + 1],
                      r == 0 ? nullptr : f.phases.data() + r * kBatchRows,

@@ -58,7 +58,6 @@ class RenderPipeline {
   void render(int range, std::int64_t batch);
 
   Slot* accumulator_;
-  int columns_;
   bool untouched_;
   std::vector<std::int64_t> bounds_;  // range r covers samples [bounds_[r], bounds_[r+1])
   std::vector<std::unique_ptr<InFlight>> slots_;  // batch b lives in slots_[b % size]

@@ -25,9 +25,8 @@ void render_cells(Slot* accumulator, double frequency, const std::int32_t* cells
   for (int k = 0; k < columns; ++k) {
     const double amplitude = cells[k];
     for (int n = 0; n < kSamplesPerColumn; ++n) {
-      const double s = (std::sin(phase) * amplitude) * kCellGain;
-      phase = phase + step;
-      if (phase >= kFullCircle) phase = phase - kFullCircle;
+      const double s = tone_sample(phase, amplitude);
+      phase = advance_phase(phase, step);
       *slot = accumulate(*slot, s);
       ++slot;
     }

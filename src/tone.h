@@ -1,6 +1,7 @@
 // Row pitches and the oscillator that adds one row's tone to the accumulator.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "constants.h"
@@ -13,6 +14,18 @@ double row_frequency(std::int32_t d, std::int32_t c);
 
 // Phase advance per sample of a tone at this frequency.
 double phase_step(double frequency);
+
+// One step of a row's phase: on by the step, then back by a full circle
+// once when it reaches one. Every renderer runs exactly this recurrence.
+inline double advance_phase(double phase, double step) {
+  phase = phase + step;
+  return phase >= kFullCircle ? phase - kFullCircle : phase;
+}
+
+// A row's contribution at this phase, multiplied in this order.
+inline double tone_sample(double phase, double amplitude) {
+  return (std::sin(phase) * amplitude) * kCellGain;
+}
 
 // Adds one row's tone into the accumulator: for each of `columns` columns,
 // kSamplesPerColumn samples of sin(phase) * cell * 100, each truncated into

@@ -41,10 +41,6 @@ float level_scale(const Slot* accumulator, int count) {
   return static_cast<float>(1.0 / x);
 }
 
-}  // namespace
-
-namespace {
-
 int sample_count(std::int32_t length) { return std::max(0, length / kLengthPerColumn * kSamplesPerColumn); }
 
 std::vector<unsigned char> wave_header(std::int32_t length) {
