@@ -92,6 +92,19 @@ static_assert(2 * hn::MaxLanes(D()) <= kTurnLanes, "turn tables hold two vectors
 // through them, then each slot takes the rows in order.
 constexpr std::int64_t kBlockSamples = 32;
 
+// Bounds on |sine computed here - std::sin of the plain loop's phase|; see
+// the comment at the top of the file. The tests measure them on every target.
+constexpr double kRotationBound = 0x1p-46;   // the rotation, wraps taken out
+constexpr double kVectorSinBound = 0x1p-50;  // hn::Sin of the phase itself
+constexpr double kWrapShiftBound = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
+// 6.2831853072 - 2 pi, to far better than an ULP of it: the double nearest
+// 6.2831853072, less the double nearest 2 pi (exact), less what that double
+// lacks of 2 pi.
+constexpr double kWrapShift = (kFullCircle - 6.283185307179586) - 2.4492935982947064e-16;
+// How close q = phase + j step may come to a multiple of the full circle
+// before the recurrence's own rounding could put its wrap on the other side.
+constexpr double kWrapDoubt = 1e-9;
+
 // The phase recurrence, the same operations as advance_phase.
 HWY_INLINE V Advance(V phase, V step, V circle) {
   const V next = hn::Add(phase, step);
@@ -152,8 +165,10 @@ void RunPhases(double* phases, const double* steps, std::size_t stride, std::int
 // One row of a block, as the accumulation needs it.
 struct LiveRow {
   int row;
-  double amplitude;  // the cell
-  double margin;     // how far s computed here may lie from s with std::sin
+  double amplitude;     // the cell
+  bool unwrap;          // loud: the rotation takes back each wrap's shift
+  double margin;        // how far s from the rotation may lie from s with std::sin
+  double exact_margin;  // the same for s from hn::Sin of the row's own phase
 };
 
 // What one thread needs to render its samples of a batch.
@@ -166,12 +181,14 @@ class RangeRenderer {
         bases_((static_cast<std::size_t>(kBlockSamples) + 2 * lanes_ - 1) / (2 * lanes_)),
         phases_(hwy::AllocateAligned<double>(stride_)),
         steps_(hwy::AllocateAligned<double>(stride_)),
-        first_phase_(hwy::AllocateAligned<double>(stride_ * bases_)),
+        phase_record_(hwy::AllocateAligned<double>(stride_ * kBlockSamples)),
         first_sin_(hwy::AllocateAligned<double>(stride_ * bases_)),
         first_cos_(hwy::AllocateAligned<double>(stride_ * bases_)),
         acc_(hwy::AllocateAligned<double>(kBlockSamples)),
         group_live_(stride_ / lanes_) {
     std::fill_n(phases_.get(), stride_, 0.0);
+    // Padding lanes past a column's end read these but are never stored.
+    std::fill_n(phase_record_.get(), stride_ * kBlockSamples, 0.0);
     std::fill_n(steps_.get(), stride_, 0.0);  // padding rows never move and never sound
     std::copy_n(job.steps, job.rows, steps_.get());
     if (job.start_phases != nullptr) std::copy_n(job.start_phases, job.rows, phases_.get());
@@ -205,31 +222,36 @@ class RangeRenderer {
     for (int r = 0; r < job_.rows; ++r) {
       const std::int32_t cell = job_.cells[static_cast<std::int64_t>(r) * kCellsPerRow + column];
       if (cell == 0) continue;
-      live_.push_back({r, static_cast<double>(cell), Margin(cell, steps_[r])});
+      live_.push_back(Live(r, cell));
       group_live_[static_cast<std::size_t>(r) / lanes_] = true;
     }
   }
 
   // How far s = (sin * cell) * 100 computed by RenderBlock may be from s with
-  // std::sin, times 16 to spare (see the comment at the top of the file).
-  double Margin(std::int32_t cell, double step) const {
-    constexpr double kWrapShift = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
-    const double wraps = std::floor(static_cast<double>(2 * lanes_ - 1) * step / kFullCircle) + 1.0;
-    const double bound = wraps * kWrapShift + 0x1p-45;
-    return 16.0 * bound * std::fabs(static_cast<double>(cell)) * kCellGain;
+  // std::sin: the bound on the sine's error times |cell| * 100 (see
+  // the comment at the top of the file). A row whose margin, with the wraps'
+  // shift left in the bound, could reach a tenth of a unit takes the shift
+  // out instead.
+  LiveRow Live(int r, std::int32_t cell) const {
+    const double gain = std::fabs(static_cast<double>(cell)) * kCellGain;
+    const double wraps = std::floor(static_cast<double>(2 * lanes_ - 1) * steps_[r] / kFullCircle) + 1.0;
+    const double shifted = (wraps * kWrapShiftBound + kRotationBound) * gain;
+    const bool unwrap = shifted > 0.1;
+    return {r, static_cast<double>(cell), unwrap, unwrap ? kRotationBound * gain : shifted,
+            kVectorSinBound * gain};
   }
 
   void RenderBlock(std::int64_t first, std::int64_t n) {
     const D d;
     const auto lanes = static_cast<std::int64_t>(lanes_);
     const std::int64_t padded = (n + lanes - 1) / lanes * lanes;
-    RunPhases(phases_.get(), steps_.get(), stride_, n, first_phase_.get(), 2 * lanes);
+    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get());
     const std::int64_t vectors = padded / lanes;
     for (std::int64_t b = 0; 2 * b < vectors; ++b) {
       for (std::size_t group = 0; group < group_live_.size(); ++group) {
         if (!group_live_[group]) continue;
         const std::size_t at = static_cast<std::size_t>(b) * stride_ + group * lanes_;
-        const V phase = hn::Load(d, first_phase_.get() + at);
+        const V phase = hn::Load(d, phase_record_.get() + 2 * lanes_ * b * stride_ + group * lanes_);
         hn::Store(hn::Sin(d, phase), d, first_sin_.get() + at);
         hn::Store(hn::Cos(d, phase), d, first_cos_.get() + at);
       }
@@ -245,6 +267,34 @@ class RangeRenderer {
     for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_[k]);
   }
 
+  // The sine of one row at the samples of vector `half` (0 or 1) of a pair,
+  // by rotation from the pair's first sample. With `unwrap`, each lane's
+  // angle also loses the w (kFullCircle - 2 pi) that its w wraps shifted the
+  // phase by (to first order: the shift is below 1e-10, its square
+  // negligible), and lanes whose wrap the recurrence's rounding could have
+  // put one sample earlier or later are marked in `doubt`.
+  template <bool unwrap>
+  HWY_INLINE V Sine(const double* turn_cos, const double* turn_sin, const double* turn_angle, V first_sin,
+                    V first_cos, V first_phase, std::size_t half, hn::Mask<D>& doubt) const {
+    const D d;
+    const V tc = hn::Load(d, turn_cos + half * lanes_);
+    const V ts = hn::Load(d, turn_sin + half * lanes_);
+    // sin(phase + j step) = sin(phase) cos(j step) + cos(phase) sin(j step)
+    const V y = hn::MulAdd(first_cos, ts, hn::Mul(first_sin, tc));
+    if constexpr (!unwrap) {
+      return y;
+    } else {
+      const V circle = hn::Set(d, kFullCircle);
+      const V q = hn::Add(first_phase, hn::Load(d, turn_angle + half * lanes_));
+      const V wraps = hn::Floor(hn::Mul(q, hn::Set(d, 1.0 / kFullCircle)));
+      const V left = hn::NegMulAdd(wraps, circle, q);
+      doubt = hn::Or(doubt, hn::Or(hn::Lt(left, hn::Set(d, kWrapDoubt)),
+                                   hn::Gt(left, hn::Set(d, kFullCircle - kWrapDoubt))));
+      const V cosine = hn::MulSub(first_cos, tc, hn::Mul(first_sin, ts));
+      return hn::NegMulAdd(hn::Mul(wraps, hn::Set(d, kWrapShift)), cosine, y);
+    }
+  }
+
   // Adds the live rows, ascending, into the slots of sample vector v (even:
   // the first of the two vectors that share a sine and cosine) and, when
   // `pair` is set, of vector v + 1 too (two independent chains of truncating
@@ -252,68 +302,92 @@ class RangeRenderer {
   template <bool pair>
   HWY_INLINE void Accumulate(std::int64_t v) {
     const D d;
-    const V gain = hn::Set(d, kCellGain);
     double* acc_block = acc_.get() + v * static_cast<std::int64_t>(lanes_);
     V acc0 = hn::Load(d, acc_block);
     V acc1 = pair ? hn::Load(d, acc_block + lanes_) : acc0;
     const std::size_t at = static_cast<std::size_t>(v / 2) * stride_;
     for (const LiveRow& live : live_) {
-      const auto r = static_cast<std::size_t>(live.row);
-      const double* turn_cos = job_.turn_cos + r * kTurnLanes;
-      const double* turn_sin = job_.turn_sin + r * kTurnLanes;
-      const V first_sin = hn::Set(d, first_sin_[at + r]);
-      const V first_cos = hn::Set(d, first_cos_[at + r]);
-      const V amp = hn::Set(d, live.amplitude);
-      const V margin = hn::Set(d, live.margin);
-      // sin(phase + j step) = sin(phase) cos(j step) + cos(phase) sin(j step)
-      const V y0 = hn::MulAdd(first_cos, hn::Load(d, turn_sin), hn::Mul(first_sin, hn::Load(d, turn_cos)));
-      const V s0 = hn::Mul(hn::Mul(y0, amp), gain);
-      const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
-      const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
-      if constexpr (pair) {
-        const V y1 = hn::MulAdd(first_cos, hn::Load(d, turn_sin + lanes_),
-                                hn::Mul(first_sin, hn::Load(d, turn_cos + lanes_)));
-        const V s1 = hn::Mul(hn::Mul(y1, amp), gain);
-        const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
-        const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
-        if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(hn::Eq(lo0, hi0), hn::Eq(lo1, hi1))))) {
-          acc0 = Recompute(acc0, lo0, hi0, first_phase_[at + r], 0, r, live.amplitude);
-          acc1 = Recompute(acc1, lo1, hi1, first_phase_[at + r], lanes_, r, live.amplitude);
-        } else {
-          acc0 = lo0;
-          acc1 = lo1;
-        }
-      } else if (HWY_UNLIKELY(!hn::AllTrue(d, hn::Eq(lo0, hi0)))) {
-        acc0 = Recompute(acc0, lo0, hi0, first_phase_[at + r], 0, r, live.amplitude);
+      if (live.unwrap) {
+        AddRow<pair, true>(live, at, acc0, acc1);
       } else {
-        acc0 = lo0;
+        AddRow<pair, false>(live, at, acc0, acc1);
       }
     }
     hn::Store(acc0, d, acc_block);
     if constexpr (pair) hn::Store(acc1, d, acc_block + lanes_);
   }
 
-  // The lanes whose sine error could matter, done the plain way: the phase
-  // run on from the pair's first sample (`skip` samples before this vector)
-  // by the recurrence itself, then std::sin.
-  HWY_NOINLINE V Recompute(V acc, V lo, V hi, double phase, std::size_t skip, std::size_t row,
-                           double amplitude) {
+  // One live row into one or two vectors of slots: lo and hi are the
+  // truncated sums with s moved down and up by the margin; where they agree
+  // (and no wrap is in doubt) that is the plain loop's result.
+  template <bool pair, bool unwrap>
+  HWY_INLINE void AddRow(const LiveRow& live, std::size_t at, V& acc0, V& acc1) {
     const D d;
-    HWY_ALIGN double a[hn::MaxLanes(d)];
-    HWY_ALIGN double l[hn::MaxLanes(d)];
-    HWY_ALIGN double h[hn::MaxLanes(d)];
-    hn::Store(acc, d, a);
-    hn::Store(lo, d, l);
-    hn::Store(hi, d, h);
-    const double step = steps_[row];
-    for (std::size_t k = 0; k < skip + hn::Lanes(d); ++k) {
-      if (k >= skip && l[k - skip] != h[k - skip]) {
-        ++fallbacks_;
-        l[k - skip] = std::trunc(a[k - skip] + tone_sample(phase, amplitude));
+    const auto r = static_cast<std::size_t>(live.row);
+    const double* turn_cos = job_.turns->cos + r * kTurnLanes;
+    const double* turn_sin = job_.turns->sin + r * kTurnLanes;
+    const double* turn_angle = job_.turns->angle + r * kTurnLanes;
+    const V first_sin = hn::Set(d, first_sin_[at + r]);
+    const V first_cos = hn::Set(d, first_cos_[at + r]);
+    const double* phases = phase_record_.get() + 2 * lanes_ * at + r;  // this row, the pair's samples
+    const V first_phase = hn::Set(d, phases[0]);
+    const V amp = hn::Set(d, live.amplitude);
+    const V gain = hn::Set(d, kCellGain);
+    const V margin = hn::Set(d, live.margin);
+    auto doubt = hn::FirstN(d, 0);
+    const V y0 = Sine<unwrap>(turn_cos, turn_sin, turn_angle, first_sin, first_cos, first_phase, 0, doubt);
+    const V s0 = hn::Mul(hn::Mul(y0, amp), gain);
+    const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
+    const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
+    if constexpr (pair) {
+      auto doubt1 = hn::FirstN(d, 0);
+      const V y1 = Sine<unwrap>(turn_cos, turn_sin, turn_angle, first_sin, first_cos, first_phase, 1, doubt1);
+      const V s1 = hn::Mul(hn::Mul(y1, amp), gain);
+      const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
+      const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
+      const auto sure0 = hn::AndNot(doubt, hn::Eq(lo0, hi0));
+      const auto sure1 = hn::AndNot(doubt1, hn::Eq(lo1, hi1));
+      if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(sure0, sure1)))) {
+        acc0 = Recompute(acc0, lo0, sure0, phases, live);
+        acc1 = Recompute(acc1, lo1, sure1, phases + lanes_ * stride_, live);
+      } else {
+        acc0 = lo0;
+        acc1 = lo1;
       }
-      phase = advance_phase(phase, step);
+    } else {
+      const auto sure0 = hn::AndNot(doubt, hn::Eq(lo0, hi0));
+      acc0 = HWY_UNLIKELY(!hn::AllTrue(d, sure0)) ? Recompute(acc0, lo0, sure0, phases, live) : lo0;
     }
-    return hn::Load(d, l);
+  }
+
+  // The lanes not `sure`, from the row's own phases (phases[k * stride_] for
+  // lane k, as the recurrence left them). hn::Sin of those settles most of
+  // them with a far smaller margin; the rest take std::sin, as the plain loop
+  // does.
+  HWY_NOINLINE V Recompute(V acc, V lo, hn::Mask<D> sure, const double* row_phases, const LiveRow& live) {
+    const D d;
+    if (hn::AllTrue(d, sure)) return lo;
+    HWY_ALIGN double phases[hn::MaxLanes(d)];
+    for (std::size_t k = 0; k < hn::Lanes(d); ++k) phases[k] = row_phases[k * stride_];
+    const V amp = hn::Set(d, live.amplitude);
+    const V margin = hn::Set(d, live.exact_margin);
+    const V s = hn::Mul(hn::Mul(hn::Sin(d, hn::Load(d, phases)), amp), hn::Set(d, kCellGain));
+    const V lo2 = hn::Trunc(hn::Add(acc, hn::Sub(s, margin)));
+    const V hi2 = hn::Trunc(hn::Add(acc, hn::Add(s, margin)));
+    const auto sure2 = hn::Eq(lo2, hi2);
+    HWY_ALIGN double a[hn::MaxLanes(d)];
+    HWY_ALIGN double out[hn::MaxLanes(d)];
+    HWY_ALIGN double settled[hn::MaxLanes(d)];  // all bits set (a NaN) where settled
+    hn::Store(acc, d, a);
+    hn::Store(hn::IfThenElse(sure, lo, lo2), d, out);
+    hn::Store(hn::VecFromMask(d, hn::Or(sure, sure2)), d, settled);
+    for (std::size_t k = 0; k < hn::Lanes(d); ++k) {
+      if (settled[k] == 0.0) {
+        ++fallbacks_;
+        out[k] = std::trunc(a[k] + tone_sample(phases[k], live.amplitude));
+      }
+    }
+    return hn::Load(d, out);
   }
 
   const RangeJob& job_;
@@ -322,7 +396,7 @@ class RangeRenderer {
   const std::size_t bases_;    // pairs of sample vectors in a block, each with one sine and cosine
   hwy::AlignedFreeUniquePtr<double[]> phases_;       // each row's phase at the next sample
   hwy::AlignedFreeUniquePtr<double[]> steps_;        // each row's phase step
-  hwy::AlignedFreeUniquePtr<double[]> first_phase_;  // [pair][row]: phase at its first sample
+  hwy::AlignedFreeUniquePtr<double[]> phase_record_;  // [sample][row]: the block's phases
   hwy::AlignedFreeUniquePtr<double[]> first_sin_;    // [pair][row]: its sine
   hwy::AlignedFreeUniquePtr<double[]> first_cos_;    // [pair][row]: its cosine
   hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles
@@ -346,9 +420,12 @@ namespace gridwave {
 HWY_EXPORT(RenderRange);
 HWY_EXPORT(TargetName);
 
-void fill_turn_tables(const double* steps, int rows, double* turn_cos, double* turn_sin) {
+void fill_turn_tables(const double* steps, int rows, TurnTables& tables) {
+  double* turn_cos = tables.cos;
+  double* turn_sin = tables.sin;
   for (int r = 0; r < rows; ++r) {
     for (int j = 0; j < kTurnLanes; ++j) {
+      tables.angle[r * kTurnLanes + j] = static_cast<double>(j) * steps[r];
       turn_cos[r * kTurnLanes + j] = std::cos(static_cast<double>(j) * steps[r]);
       turn_sin[r * kTurnLanes + j] = std::sin(static_cast<double>(j) * steps[r]);
     }

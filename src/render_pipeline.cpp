@@ -27,8 +27,7 @@ struct RenderPipeline::InFlight {
   Batch batch;
   int rows = 0;
   double steps[kBatchRows];
-  alignas(64) double turn_cos[kBatchRows * kTurnLanes];
-  alignas(64) double turn_sin[kBatchRows * kTurnLanes];
+  TurnTables turns;
   std::vector<double> phases;  // [range][row]: each row's phase where the range starts
 };
 
@@ -81,7 +80,7 @@ void RenderPipeline::submit(int rows) {
   InFlight& f = *slots_[static_cast<std::size_t>(submitted_ % static_cast<std::int64_t>(slots_.size()))];
   f.rows = std::clamp(rows, 0, kBatchRows);
   for (int r = 0; r < f.rows; ++r) f.steps[r] = phase_step(f.batch.frequencies[r]);
-  fill_turn_tables(f.steps, f.rows, f.turn_cos, f.turn_sin);
+  fill_turn_tables(f.steps, f.rows, f.turns);
   {
     std::lock_guard lock(mutex_);
     ++submitted_;
@@ -154,8 +153,7 @@ void RenderPipeline::render(int range, std::int64_t batch) {
                      bounds_[r + 1],
                      r == 0 ? nullptr : f.phases.data() + r * kBatchRows,
                      last ? nullptr : f.phases.data() + (r + 1) * kBatchRows,
-                     f.turn_cos,
-                     f.turn_sin,
+                     &f.turns,
                      untouched_ && batch == 0};
   fallback_total += render_range(job);
 }
