@@ -94,16 +94,16 @@ constexpr std::int64_t kBlockSamples = 32;
 
 // Bounds on |sine computed here - std::sin of the plain loop's phase|; see
 // the comment at the top of the file. The tests measure them on every target.
-constexpr double kRotationBound = 0x1p-46;   // the rotation, wraps taken out
+constexpr double kRotationBound = 0x1p-47;   // the rotation, wraps taken out
 constexpr double kVectorSinBound = 0x1p-50;  // hn::Sin of the phase itself
 constexpr double kWrapShiftBound = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
 // 6.2831853072 - 2 pi, to far better than an ULP of it: the double nearest
 // 6.2831853072, less the double nearest 2 pi (exact), less what that double
 // lacks of 2 pi.
 constexpr double kWrapShift = (kFullCircle - 6.283185307179586) - 2.4492935982947064e-16;
-// How close q = phase + j step may come to a multiple of the full circle
-// before the recurrence's own rounding could put its wrap on the other side.
-constexpr double kWrapDoubt = 1e-9;
+// How close (phase + j step) / kFullCircle may come to a whole number before
+// the recurrence's own rounding could put a wrap on the other side of it.
+constexpr double kWrapDoubt = 1e-10;  // in full circles
 
 // The phase recurrence, the same operations as advance_phase.
 HWY_INLINE V Advance(V phase, V step, V circle) {
@@ -114,10 +114,13 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
 // Runs kChains row groups (starting at row g) n samples on, all side by side
 // so that their recurrences, each a chain of dependent operations, overlap
 // in the pipeline. The count is a template argument so that the phases stay
-// in registers.
+// in registers. With a record, the phases at samples 0 ... recorded-1
+// (before they advance) are kept at record[sample * stride + row]; the
+// recurrence runs on past n for that where needed, but the phases kept for
+// the next block are those after n samples.
 template <std::size_t kChains>
 HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t stride, std::size_t g,
-                          std::int64_t n, double* record, std::int64_t every) {
+                          std::int64_t n, double* record, std::int64_t recorded) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const V circle = hn::Set(d, kFullCircle);
@@ -126,38 +129,39 @@ HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t strid
     p[c] = hn::Load(d, phases + g + c * lanes);
     s[c] = hn::Load(d, steps + g + c * lanes);
   }
-  const std::int64_t run = record != nullptr ? every : n;
-  for (std::int64_t first = 0; first < n; first += run) {
-    if (record != nullptr) {
-      double* at = record + static_cast<std::size_t>(first / every) * stride + g;
+  const std::int64_t last = std::max(n, recorded);
+  for (std::int64_t i = 0; i < last; ++i) {
+    if (i == n) {
+      for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+    }
+    if (i < recorded) {
+      double* at = record + static_cast<std::size_t>(i) * stride + g;
       for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, at + c * lanes);
     }
-    const std::int64_t last = std::min(n, first + run);
-    for (std::int64_t i = first; i < last; ++i) {
-      for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
-    }
+    for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
   }
-  for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+  if (last == n) {
+    for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+  }
 }
 
-// Runs the phases of `stride` rows n samples on. When `record` is given, the
-// phases every `every` samples (before they advance) are kept: those at
-// sample v * every at record[v * stride + row].
+// Runs the phases of `stride` rows n samples on, keeping those of samples
+// 0 ... recorded-1 in record (see RunChains).
 void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
-               double* record = nullptr, std::int64_t every = 1) {
+               double* record = nullptr, std::int64_t recorded = 0) {
   const std::size_t lanes = hn::Lanes(D());
   for (std::size_t g = 0; g < stride; g += 8 * lanes) {
     // Every group of this pass in one chain set: a pass of its own would be
     // bound by the latency of one chain.
     switch (std::min<std::size_t>(8, (stride - g) / lanes)) {
-      case 8: RunChains<8>(phases, steps, stride, g, n, record, every); break;
-      case 7: RunChains<7>(phases, steps, stride, g, n, record, every); break;
-      case 6: RunChains<6>(phases, steps, stride, g, n, record, every); break;
-      case 5: RunChains<5>(phases, steps, stride, g, n, record, every); break;
-      case 4: RunChains<4>(phases, steps, stride, g, n, record, every); break;
-      case 3: RunChains<3>(phases, steps, stride, g, n, record, every); break;
-      case 2: RunChains<2>(phases, steps, stride, g, n, record, every); break;
-      default: RunChains<1>(phases, steps, stride, g, n, record, every); break;
+      case 8: RunChains<8>(phases, steps, stride, g, n, record, recorded); break;
+      case 7: RunChains<7>(phases, steps, stride, g, n, record, recorded); break;
+      case 6: RunChains<6>(phases, steps, stride, g, n, record, recorded); break;
+      case 5: RunChains<5>(phases, steps, stride, g, n, record, recorded); break;
+      case 4: RunChains<4>(phases, steps, stride, g, n, record, recorded); break;
+      case 3: RunChains<3>(phases, steps, stride, g, n, record, recorded); break;
+      case 2: RunChains<2>(phases, steps, stride, g, n, record, recorded); break;
+      default: RunChains<1>(phases, steps, stride, g, n, record, recorded); break;
     }
   }
 }
@@ -181,14 +185,12 @@ class RangeRenderer {
         bases_((static_cast<std::size_t>(kBlockSamples) + 2 * lanes_ - 1) / (2 * lanes_)),
         phases_(hwy::AllocateAligned<double>(stride_)),
         steps_(hwy::AllocateAligned<double>(stride_)),
-        phase_record_(hwy::AllocateAligned<double>(stride_ * kBlockSamples)),
-        first_sin_(hwy::AllocateAligned<double>(stride_ * bases_)),
-        first_cos_(hwy::AllocateAligned<double>(stride_ * bases_)),
+        phase_record_(hwy::AllocateAligned<double>(stride_ * bases_ * 2 * lanes_)),
+        middle_sin_(hwy::AllocateAligned<double>(stride_ * bases_)),
+        middle_cos_(hwy::AllocateAligned<double>(stride_ * bases_)),
         acc_(hwy::AllocateAligned<double>(kBlockSamples)),
         group_live_(stride_ / lanes_) {
     std::fill_n(phases_.get(), stride_, 0.0);
-    // Padding lanes past a column's end read these but are never stored.
-    std::fill_n(phase_record_.get(), stride_ * kBlockSamples, 0.0);
     std::fill_n(steps_.get(), stride_, 0.0);  // padding rows never move and never sound
     std::copy_n(job.steps, job.rows, steps_.get());
     if (job.start_phases != nullptr) std::copy_n(job.start_phases, job.rows, phases_.get());
@@ -245,15 +247,19 @@ class RangeRenderer {
     const D d;
     const auto lanes = static_cast<std::int64_t>(lanes_);
     const std::int64_t padded = (n + lanes - 1) / lanes * lanes;
-    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get());
+    // Every sample of each pair of vectors, the padding too: a pair's sine
+    // is taken at its middle sample, which may lie past n.
+    const std::int64_t pairs = (padded / lanes + 1) / 2;
+    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get(), pairs * 2 * lanes);
     const std::int64_t vectors = padded / lanes;
     for (std::int64_t b = 0; 2 * b < vectors; ++b) {
       for (std::size_t group = 0; group < group_live_.size(); ++group) {
         if (!group_live_[group]) continue;
         const std::size_t at = static_cast<std::size_t>(b) * stride_ + group * lanes_;
-        const V phase = hn::Load(d, phase_record_.get() + 2 * lanes_ * b * stride_ + group * lanes_);
-        hn::Store(hn::Sin(d, phase), d, first_sin_.get() + at);
-        hn::Store(hn::Cos(d, phase), d, first_cos_.get() + at);
+        const std::size_t middle = static_cast<std::size_t>(2 * b + 1) * lanes_;  // the pair's middle sample
+        const V phase = hn::Load(d, phase_record_.get() + middle * stride_ + group * lanes_);
+        hn::Store(hn::Sin(d, phase), d, middle_sin_.get() + at);
+        hn::Store(hn::Cos(d, phase), d, middle_cos_.get() + at);
       }
     }
     Slot* slots = job_.accumulator + first;
@@ -268,31 +274,34 @@ class RangeRenderer {
   }
 
   // The sine of one row at the samples of vector `half` (0 or 1) of a pair,
-  // by rotation from the pair's first sample. With `unwrap`, each lane's
-  // angle also loses the w (kFullCircle - 2 pi) that its w wraps shifted the
-  // phase by (to first order: the shift is below 1e-10, its square
+  // by rotation from the pair's middle sample. With `unwrap`, each lane's
+  // angle also loses the w (kFullCircle - 2 pi) by which its w wraps shifted
+  // the phase (to first order: the shift is below 1e-10, its square
   // negligible), and lanes whose wrap the recurrence's rounding could have
-  // put one sample earlier or later are marked in `doubt`.
+  // put one sample earlier or later are marked in `doubt`. `middle_turns` is
+  // the middle phase in full circles.
   template <bool unwrap>
-  HWY_INLINE V Sine(const double* turn_cos, const double* turn_sin, const double* turn_angle, V first_sin,
-                    V first_cos, V first_phase, std::size_t half, hn::Mask<D>& doubt) const {
+  HWY_INLINE V Sine(const double* turn_cos, const double* turn_sin, const double* turns, V middle_sin,
+                    V middle_cos, V middle_turns, std::size_t half, hn::Mask<D>& doubt) const {
     const D d;
-    const V tc = hn::Load(d, turn_cos + half * lanes_);
-    const V ts = hn::Load(d, turn_sin + half * lanes_);
-    // sin(phase + j step) = sin(phase) cos(j step) + cos(phase) sin(j step)
-    const V y = hn::MulAdd(first_cos, ts, hn::Mul(first_sin, tc));
-    if constexpr (!unwrap) {
-      return y;
-    } else {
-      const V circle = hn::Set(d, kFullCircle);
-      const V q = hn::Add(first_phase, hn::Load(d, turn_angle + half * lanes_));
-      const V wraps = hn::Floor(hn::Mul(q, hn::Set(d, 1.0 / kFullCircle)));
-      const V left = hn::NegMulAdd(wraps, circle, q);
-      doubt = hn::Or(doubt, hn::Or(hn::Lt(left, hn::Set(d, kWrapDoubt)),
-                                   hn::Gt(left, hn::Set(d, kFullCircle - kWrapDoubt))));
-      const V cosine = hn::MulSub(first_cos, tc, hn::Mul(first_sin, ts));
-      return hn::NegMulAdd(hn::Mul(wraps, hn::Set(d, kWrapShift)), cosine, y);
+    // Lane j of this half is (half - 1) * lanes_ + j samples from the middle.
+    const std::size_t at = kTurnMiddle + half * lanes_ - lanes_;
+    V tc = hn::Load(d, turn_cos + at);
+    V ts = hn::Load(d, turn_sin + at);
+    if constexpr (unwrap) {
+      const V q = hn::Add(middle_turns, hn::Load(d, turns + at));
+      const V wraps = hn::Floor(q);
+      const V off_centre = hn::Abs(hn::Sub(hn::Sub(q, wraps), hn::Set(d, 0.5)));
+      doubt = hn::Or(doubt, hn::Gt(off_centre, hn::Set(d, 0.5 - kWrapDoubt)));
+      // Turn the angle back by the shift: cos(a - x) = cos a + x sin a and
+      // sin(a - x) = sin a - x cos a, to first order.
+      const V shift = hn::Mul(wraps, hn::Set(d, kWrapShift));
+      const V tc_back = hn::MulAdd(shift, ts, tc);
+      ts = hn::NegMulAdd(shift, tc, ts);
+      tc = tc_back;
     }
+    // sin(phase + a) = sin(phase) cos(a) + cos(phase) sin(a)
+    return hn::MulAdd(middle_cos, ts, hn::Mul(middle_sin, tc));
   }
 
   // Adds the live rows, ascending, into the slots of sample vector v (even:
@@ -326,22 +335,22 @@ class RangeRenderer {
     const auto r = static_cast<std::size_t>(live.row);
     const double* turn_cos = job_.turns->cos + r * kTurnLanes;
     const double* turn_sin = job_.turns->sin + r * kTurnLanes;
-    const double* turn_angle = job_.turns->angle + r * kTurnLanes;
-    const V first_sin = hn::Set(d, first_sin_[at + r]);
-    const V first_cos = hn::Set(d, first_cos_[at + r]);
+    const double* turns = job_.turns->turns + r * kTurnLanes;
+    const V middle_sin = hn::Set(d, middle_sin_[at + r]);
+    const V middle_cos = hn::Set(d, middle_cos_[at + r]);
     const double* phases = phase_record_.get() + 2 * lanes_ * at + r;  // this row, the pair's samples
-    const V first_phase = hn::Set(d, phases[0]);
+    const V middle_turns = hn::Set(d, unwrap ? phases[lanes_ * stride_] * (1.0 / kFullCircle) : 0.0);
     const V amp = hn::Set(d, live.amplitude);
     const V gain = hn::Set(d, kCellGain);
     const V margin = hn::Set(d, live.margin);
     auto doubt = hn::FirstN(d, 0);
-    const V y0 = Sine<unwrap>(turn_cos, turn_sin, turn_angle, first_sin, first_cos, first_phase, 0, doubt);
+    const V y0 = Sine<unwrap>(turn_cos, turn_sin, turns, middle_sin, middle_cos, middle_turns, 0, doubt);
     const V s0 = hn::Mul(hn::Mul(y0, amp), gain);
     const V lo0 = hn::Trunc(hn::Add(acc0, hn::Sub(s0, margin)));
     const V hi0 = hn::Trunc(hn::Add(acc0, hn::Add(s0, margin)));
     if constexpr (pair) {
       auto doubt1 = hn::FirstN(d, 0);
-      const V y1 = Sine<unwrap>(turn_cos, turn_sin, turn_angle, first_sin, first_cos, first_phase, 1, doubt1);
+      const V y1 = Sine<unwrap>(turn_cos, turn_sin, turns, middle_sin, middle_cos, middle_turns, 1, doubt1);
       const V s1 = hn::Mul(hn::Mul(y1, amp), gain);
       const V lo1 = hn::Trunc(hn::Add(acc1, hn::Sub(s1, margin)));
       const V hi1 = hn::Trunc(hn::Add(acc1, hn::Add(s1, margin)));
@@ -397,8 +406,8 @@ class RangeRenderer {
   hwy::AlignedFreeUniquePtr<double[]> phases_;       // each row's phase at the next sample
   hwy::AlignedFreeUniquePtr<double[]> steps_;        // each row's phase step
   hwy::AlignedFreeUniquePtr<double[]> phase_record_;  // [sample][row]: the block's phases
-  hwy::AlignedFreeUniquePtr<double[]> first_sin_;    // [pair][row]: its sine
-  hwy::AlignedFreeUniquePtr<double[]> first_cos_;    // [pair][row]: its cosine
+  hwy::AlignedFreeUniquePtr<double[]> middle_sin_;    // [pair][row]: its sine
+  hwy::AlignedFreeUniquePtr<double[]> middle_cos_;    // [pair][row]: its cosine
   hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles
   std::vector<LiveRow> live_;
   std::vector<bool> group_live_;  // row groups with a live row
@@ -425,9 +434,12 @@ void fill_turn_tables(const double* steps, int rows, TurnTables& tables) {
   double* turn_sin = tables.sin;
   for (int r = 0; r < rows; ++r) {
     for (int j = 0; j < kTurnLanes; ++j) {
-      tables.angle[r * kTurnLanes + j] = static_cast<double>(j) * steps[r];
-      turn_cos[r * kTurnLanes + j] = std::cos(static_cast<double>(j) * steps[r]);
-      turn_sin[r * kTurnLanes + j] = std::sin(static_cast<double>(j) * steps[r]);
+      // (j - kTurnMiddle) * step is exact in long double, and so the tables
+      // are within half an ULP (and a long double's error) of cos and sin of it.
+      const long double angle = static_cast<long double>(j - kTurnMiddle) * steps[r];
+      tables.turns[r * kTurnLanes + j] = static_cast<double>(angle / kFullCircle);
+      turn_cos[r * kTurnLanes + j] = static_cast<double>(std::cos(angle));
+      turn_sin[r * kTurnLanes + j] = static_cast<double>(std::sin(angle));
     }
   }
 }

@@ -16,11 +16,13 @@ inline constexpr int kBatchRows = 64;
 // Angles per row in the turn tables: two of the widest vectors of doubles.
 inline constexpr int kTurnLanes = 16;
 
-// How far each row's phase turns within a pair of sample vectors: for
-// j = 0 ... kTurnLanes-1, angle[r * kTurnLanes + j] = j * steps[r], and cos
-// and sin of it.
+// How far each row's phase turns from the middle of a pair of sample vectors
+// to each of its samples: for j = 0 ... kTurnLanes-1,
+// a = (j - kTurnMiddle) * steps[r], turns[r * kTurnLanes + j] = a / kFullCircle,
+// and cos and sin of a.
+inline constexpr int kTurnMiddle = kTurnLanes / 2;
 struct TurnTables {
-  alignas(64) double angle[kBatchRows * kTurnLanes];
+  alignas(64) double turns[kBatchRows * kTurnLanes];
   alignas(64) double cos[kBatchRows * kTurnLanes];
   alignas(64) double sin[kBatchRows * kTurnLanes];
 };
