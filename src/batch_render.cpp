@@ -65,6 +65,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "batch_render.h"
@@ -166,6 +167,13 @@ void RunPhases(double* phases, const double* steps, std::size_t stride, std::int
   }
 }
 
+// n doubles on the vector alignment; std::bad_alloc when memory runs out.
+hwy::AlignedFreeUniquePtr<double[]> Aligned(std::size_t n) {
+  auto memory = hwy::AllocateAligned<double>(n);
+  if (!memory) throw std::bad_alloc();
+  return memory;
+}
+
 // One row of a block, as the accumulation needs it.
 struct LiveRow {
   int row;
@@ -183,12 +191,12 @@ class RangeRenderer {
         lanes_(hn::Lanes(D())),
         stride_((static_cast<std::size_t>(job.rows) + lanes_ - 1) / lanes_ * lanes_),
         bases_((static_cast<std::size_t>(kBlockSamples) + 2 * lanes_ - 1) / (2 * lanes_)),
-        phases_(hwy::AllocateAligned<double>(stride_)),
-        steps_(hwy::AllocateAligned<double>(stride_)),
-        phase_record_(hwy::AllocateAligned<double>(stride_ * bases_ * 2 * lanes_)),
-        middle_sin_(hwy::AllocateAligned<double>(stride_ * bases_)),
-        middle_cos_(hwy::AllocateAligned<double>(stride_ * bases_)),
-        acc_(hwy::AllocateAligned<double>(kBlockSamples)),
+        phases_(Aligned(stride_)),
+        steps_(Aligned(stride_)),
+        phase_record_(Aligned(stride_ * bases_ * 2 * lanes_)),
+        middle_sin_(Aligned(stride_ * bases_)),
+        middle_cos_(Aligned(stride_ * bases_)),
+        acc_(Aligned(kBlockSamples)),
         group_live_(stride_ / lanes_) {
     std::fill_n(phases_.get(), stride_, 0.0);
     std::fill_n(steps_.get(), stride_, 0.0);  // padding rows never move and never sound
