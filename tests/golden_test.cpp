@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "render_pipeline.h"
+#include "render_testing.h"
 #include "test_support.h"
 #include "tone.h"
 
@@ -127,7 +127,7 @@ TEST(Golden, AccumulatorMatchesAnIndependentRendering) {
     for (std::int32_t r = 0; r + 1 < rows; ++r) {
       render_cells(plain.data(), frequencies[static_cast<std::size_t>(r)], sounding + r * kCellsPerRow, kColumnCount);
     }
-    render_batch(batched.data(), frequencies.data(), sounding, rows - 1, kColumnCount, 2);
+    render_cells_batched(batched.data(), frequencies.data(), sounding, rows - 1, kColumnCount, 2);
     for (const auto* acc : {&plain, &batched}) {
       SCOPED_TRACE(acc == &plain ? "plain" : "batched");
       for (const auto& [index, value] : g.slots) EXPECT_EQ((*acc)[index], value) << "slot " << index;
