@@ -70,7 +70,7 @@ int run_sequence(int argc, char** argv) {
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  if (render_rows(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
+  if (render_grid(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
   return save_phase(accumulator.get(), output);
 }
 
