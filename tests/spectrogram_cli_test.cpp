@@ -157,6 +157,52 @@ TEST_F(Spectrogram, StereoShowsEachChannel) {
   EXPECT_GT(tools::load_image(path("two.png")).height, 100);
 }
 
+// --top and --db-range place levels on the colour ramp: a tone at -6 dBFS
+// and one at -36 dBFS, read at their rows in the bare plot.
+TEST_F(Spectrogram, TopAndRangeSetTheColours) {
+  const std::vector<double> loud = testing::sine(1000.0, 0.5, 44100, 44100);
+  const std::vector<double> quiet = testing::sine(3000.0, 0.5 * std::pow(10.0, -30.0 / 20), 44100, 44100);
+  std::vector<double> values(loud.size());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = loud[i] + quiet[i];
+  testing::write_sound(path("in.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, values);
+  const float floor = tools::luma_of(0, 0, 4 / 255.0f);
+  const float brightest = tools::luma_of(252 / 255.0f, 250 / 255.0f, 190 / 255.0f);
+  // Pixel rows 66 (1 kHz) and 34 (3 kHz) of 100, middle column.
+  const struct {
+    std::vector<std::string> options;
+    double loud_t, quiet_t;  // where each tone should sit on the ramp, 0 (floor) ... 1 (brightest)
+  } cases[] = {
+      {{}, 1.0, 0.5},                                // top: the loudest point; 60 dB
+      {{"--db-range", "20"}, 1.0, 0.0},              // 30 dB down is below the floor
+      {{"--top", "0", "--db-range", "60"}, 0.9, 0.4},
+      {{"--top", "-40"}, 1.0, 1.0},                  // both above the top: brightest
+      {{"--top", "30", "--db-range", "20"}, 0.0, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.options));
+    std::vector<std::string> args = {path("in.wav"), path("out.png"), "--raw", "--width", "10", "--height", "100"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    ASSERT_EQ(spectrogram(args).status, 0);
+    const tools::LumaImage p = tools::load_image(path("out.png"));
+    for (const auto& [row, t] : {std::pair{66, c.loud_t}, std::pair{34, c.quiet_t}}) {
+      const float luma = p.luma[row * 10 + 5];
+      if (t == 0.0) {
+        EXPECT_NEAR(luma, floor, 0.01) << row;
+      } else if (t == 1.0) {
+        EXPECT_NEAR(luma, brightest, 0.01) << row;
+      } else {
+        EXPECT_TRUE(luma > floor + 0.1 && luma < brightest - 0.1) << row << " " << luma;
+      }
+    }
+  }
+  // The ramp grows lighter: the -36 dBFS tone is darker at a higher top.
+  auto quiet_luma = [&](const char* top) {
+    EXPECT_EQ(spectrogram({path("in.wav"), path("out.png"), "--raw", "--width", "10", "--height", "100", "--top", top}).status, 0);
+    return tools::load_image(path("out.png")).luma[34 * 10 + 5];
+  };
+  EXPECT_GT(quiet_luma("-20"), quiet_luma("-10"));
+}
+
 TEST_F(Spectrogram, StartAndDurationDrawAPart) {
   // 1 kHz for a second, then 3 kHz for a second.
   std::vector<double> values = testing::sine(1000.0, 0.5, 44100, 44100);
