@@ -228,6 +228,7 @@ TEST_F(Spectrogram, StartAndDurationDrawAPart) {
   EXPECT_EQ(brightest_rows({"--start", "0.1", "--duration", "0.7"}), std::vector<int>(8, 66));
   // A duration past the end draws to the end.
   EXPECT_EQ(brightest_rows({"--start", "1.2", "--duration", "100"}), std::vector<int>(8, 34));
+  EXPECT_EQ(brightest_rows({"--start", "1.2", "--duration", "1e300"}), std::vector<int>(8, 34));
 }
 
 TEST_F(Spectrogram, BadSoundsAndValuesAreNamed) {
@@ -257,6 +258,7 @@ TEST_F(Spectrogram, BadSoundsAndValuesAreNamed) {
       {{path("ok.wav"), "--high", "4000"}, 1, "--high 4000 Hz must be below half the sound's sample rate (4000 Hz)"},
       {{path("ok.wav"), "--low", "5000"}, 1, "--low 5000 Hz must be below --high 3960 Hz"},
       {{path("ok.wav"), "--start", "0.1"}, 1, "--start 0.1 s is past the end of the sound (0.1 s)"},
+      {{path("ok.wav"), "--start", "1e300"}, 2, "--start: 1e300 is out of range: it must be from 0 to 1e+09"},
       {{path("ok.wav"), "--low", "1000", "--high", "500"}, 2, "--low 1000 must be below --high 500"},
       {{path("ok.wav"), "--low", "0"}, 2, "--low: 0 is out of range on a log scale: it must be above 0"},
       {{path("ok.wav"), "--scale", "mel"}, 2, "--scale"},

@@ -44,6 +44,7 @@ SpectrogramView resolve_view(const SoundSource& sound, const SpectrogramOptions&
                              : gridwave_low < view.high_hz  ? gridwave_low
                                                             : view.high_hz / std::exp2(kDefaultOctaves);
   view.low_hz = o.low_hz.value_or(default_low);
+  if (!std::isfinite(view.low_hz) || !std::isfinite(view.high_hz)) throw ToolError("--low and --high must be finite");
   if (view.high_hz >= nyquist)
     throw ToolError("--high " + hz(view.high_hz) + " must be below half the sound's sample rate (" + hz(nyquist) + ")");
   if (view.low_hz < 0 || (o.scale == FrequencyScale::kLog && view.low_hz <= 0))
@@ -53,12 +54,16 @@ SpectrogramView resolve_view(const SoundSource& sound, const SpectrogramOptions&
 
   const double rate = sound.sample_rate();
   const double length = static_cast<double>(sound.frames()) / rate;
-  if (!(o.start_s >= 0)) throw ToolError("--start must not be negative");
-  view.first_frame = std::llround(o.start_s * rate);
-  if (view.first_frame >= sound.frames())
+  if (!(o.start_s >= 0) || !std::isfinite(o.start_s)) throw ToolError("--start must be 0 or more seconds");
+  if (o.duration_s && !(*o.duration_s > 0)) throw ToolError("--duration must be above 0 seconds");
+  // Compared as doubles first: a start or duration of 1e300 s has no frame number.
+  if (o.start_s * rate >= static_cast<double>(sound.frames()) ||
+      std::llround(o.start_s * rate) >= sound.frames())
     throw ToolError("--start " + seconds(o.start_s) + " is past the end of the sound (" + seconds(length) + ")");
+  view.first_frame = std::llround(o.start_s * rate);
   const std::int64_t rest = sound.frames() - view.first_frame;
-  view.frame_count = o.duration_s ? std::clamp<std::int64_t>(std::llround(*o.duration_s * rate), 1, rest) : rest;
+  const double wanted = o.duration_s ? *o.duration_s * rate : static_cast<double>(rest);
+  view.frame_count = wanted >= static_cast<double>(rest) ? rest : std::max<std::int64_t>(1, std::llround(wanted));
   return view;
 }
 
