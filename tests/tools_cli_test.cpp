@@ -79,8 +79,8 @@ TEST_F(Tools, HelpDocumentsEveryOption) {
   } tools[] = {
       {IMG2GRID_BIN, {"IMAGE", "GRID", "--height", "--linear", "--db-range", "--max-cell", "--invert"}},
       {SPECTROGRAM_BIN,
-       {"SOUND", "PNG", "--width", "--height", "--low", "--high", "--db-range", "--top", "--grid", "--rows",
-        "--grid-max-cell"}},
+       {"SOUND", "PNG", "--width", "--height", "--low", "--high", "--scale", "--channels", "--start", "--duration",
+        "--db-range", "--top", "--title", "--raw", "--grid", "--rows", "--grid-max-cell"}},
   };
   for (const auto& tool : tools) {
     const RunResult r = testing::run_program(tool.program, {"--help"});
