@@ -314,7 +314,7 @@ class RangeRenderer {
     }
     Slot* slots = job_.accumulator + first;
     std::fill_n(acc_.get(), padded, 0.0);
-    if (!job_.slots_untouched) {
+    if (!job_.slots_fresh) {
       for (std::int64_t k = 0; k < n; ++k) acc_[k] = static_cast<double>(slots[k]);
     }
     std::int64_t v = 0;

@@ -1,9 +1,5 @@
 #include "run.h"
 
-#include <sys/mman.h>
-
-#include <memory>
-
 #include "console.h"
 #include "constants.h"
 #include "grid_input.h"
@@ -18,8 +14,6 @@ constexpr const char* kBanner =
     "gridwave, by the gridwave project\n"
     "https://gridwave.invalid/\n";
 
-constexpr std::size_t kAccumulatorBytes = sizeof(Slot) * kAccumulatorSlots;
-
 // The frame's first bar stands over the first star; stars past the right bar
 // simply run on.
 constexpr const char* kProgressFrame = "start|------------------|finish\n     ";
@@ -32,24 +26,11 @@ int read_row_count(const char* path, std::int32_t& rows) {
   return failed;
 }
 
-// The accumulator: fresh zero memory straight from the kernel. Its pages are
-// mapped where the renderer first writes them, by the render threads, in
-// parallel; slots that are never written stay on the shared zero page.
-struct Unmap {
-  void operator()(Slot* slots) const { munmap(slots, kAccumulatorBytes); }
-};
-using Accumulator = std::unique_ptr<Slot, Unmap>;
-
-Accumulator allocate_accumulator() {
-  void* memory = mmap(nullptr, kAccumulatorBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return Accumulator(memory == MAP_FAILED ? nullptr : static_cast<Slot*>(memory));
-}
-
 }  // namespace
 
 int run(int argc, char** argv) {
   console_init();
-  const Accumulator accumulator = allocate_accumulator();
+  Accumulator accumulator;
   if (!accumulator) {
     say("Not enough memory for the sound buffer\n");
     return 1;
@@ -68,8 +49,8 @@ int run(int argc, char** argv) {
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  if (render_grid(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
-  return save_phase(accumulator.get(), output);
+  if (render_grid(accumulator, input, rows, kLengthValue) != 0) return 1;
+  return save_phase(accumulator.slots(), output);
 }
 
 }  // namespace gridwave
