@@ -2,6 +2,7 @@
 # Times the whole program, gridwave against gridwave_plain (the same program
 # around the plain row-by-row loop), on generated grids in the same run, and
 # prints wall times, ratios and peak memory. Both must write the same bytes.
+# extreme: every cell INT32_MIN, the loudest grid there is.
 #   bench/compare.sh            best of 3 runs each
 #   REPEAT=1 bench/compare.sh   one run each
 set -euo pipefail
@@ -28,8 +29,8 @@ measure() {
 
 echo "threads: ${GRIDWAVE_THREADS:-all CPUs ($(nproc))}, best of $repeat"
 printf "%-12s %10s %10s %8s %10s %10s\n" grid plain_s gridwave_s ratio plain_MB gridwave_MB
-dense200=""
-for grid in "dense 200" "dense 1000" "blocks 200" "dense 2000"; do
+dense200="" blocks200="" dense1000="" extreme1000=""
+for grid in "dense 200" "dense 1000" "blocks 200" "extreme 1000" "dense 2000"; do
   read -r kind rows <<<"$grid"
   build/bench/make_bench_grid "$kind" "$rows" "$work/grid"
   if [ "$rows" -le 1000 ]; then
@@ -46,6 +47,9 @@ for grid in "dense 200" "dense 1000" "blocks 200" "dense 2000"; do
   fi
   [ "$grid" = "dense 200" ] && dense200=$fast_t
   [ "$grid" = "blocks 200" ] && blocks200=$fast_t
+  [ "$grid" = "dense 1000" ] && dense1000=$fast_t
+  [ "$grid" = "extreme 1000" ] && extreme1000=$fast_t
   printf "%-12s %10s %10s %8s %10s %10s\n" "$kind-$rows" "$plain_t" "$fast_t" "$ratio" "$plain_m" "$fast_m"
 done
 awk -v d="$dense200" -v b="$blocks200" 'BEGIN { printf "blocks-200 is %.1fx faster than dense-200\n", d / b }'
+awk -v d="$dense1000" -v e="$extreme1000" 'BEGIN { printf "extreme-1000 takes %.2fx the time of dense-1000\n", e / d }'

@@ -117,13 +117,13 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
 // Runs kChains row groups (starting at row g) n samples on, all side by side
 // so that their recurrences, each a chain of dependent operations, overlap
 // in the pipeline. The count is a template argument so that the phases stay
-// in registers. With a record, the phases at samples 0 ... recorded-1
-// (before they advance) are kept at record[sample * stride + row]; the
-// recurrence runs on past n for that where needed, but the phases kept for
-// the next block are those after n samples.
+// in registers. With a record, the phases at every `every`-th sample below
+// `recorded` (before they advance) are kept: sample v * every at
+// record[v * stride + row]. The recurrence runs on past n for that where
+// needed, but the phases kept for the next block are those after n samples.
 template <std::size_t kChains>
 HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t stride, std::size_t g,
-                          std::int64_t n, double* record, std::int64_t recorded) {
+                          std::int64_t n, double* record, std::int64_t recorded, std::int64_t every) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const V circle = hn::Set(d, kFullCircle);
@@ -132,39 +132,43 @@ HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t strid
     p[c] = hn::Load(d, phases + g + c * lanes);
     s[c] = hn::Load(d, steps + g + c * lanes);
   }
+  // From one event to the next (a sample to keep, or sample n) in a tight loop.
   const std::int64_t last = std::max(n, recorded);
-  for (std::int64_t i = 0; i < last; ++i) {
+  std::int64_t keep = record != nullptr ? 0 : last;  // the next sample to keep
+  for (std::int64_t i = 0;;) {
     if (i == n) {
       for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
     }
-    if (i < recorded) {
-      double* at = record + static_cast<std::size_t>(i) * stride + g;
+    if (i == keep && i < recorded) {
+      double* at = record + static_cast<std::size_t>(i / every) * stride + g;
       for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, at + c * lanes);
+      keep += every;
     }
-    for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
-  }
-  if (last == n) {
-    for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+    if (i == last) return;
+    const std::int64_t next = std::min({keep, i < n ? n : last, last});
+    for (; i < next; ++i) {
+      for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
+    }
   }
 }
 
 // Runs the phases of `stride` rows n samples on, keeping those of samples
-// 0 ... recorded-1 in record (see RunChains).
+// every-th sample below recorded in record (see RunChains).
 void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
-               double* record = nullptr, std::int64_t recorded = 0) {
+               double* record = nullptr, std::int64_t recorded = 0, std::int64_t every = 1) {
   const std::size_t lanes = hn::Lanes(D());
   for (std::size_t g = 0; g < stride; g += 8 * lanes) {
     // Every group of this pass in one chain set: a pass of its own would be
     // bound by the latency of one chain.
     switch (std::min<std::size_t>(8, (stride - g) / lanes)) {
-      case 8: RunChains<8>(phases, steps, stride, g, n, record, recorded); break;
-      case 7: RunChains<7>(phases, steps, stride, g, n, record, recorded); break;
-      case 6: RunChains<6>(phases, steps, stride, g, n, record, recorded); break;
-      case 5: RunChains<5>(phases, steps, stride, g, n, record, recorded); break;
-      case 4: RunChains<4>(phases, steps, stride, g, n, record, recorded); break;
-      case 3: RunChains<3>(phases, steps, stride, g, n, record, recorded); break;
-      case 2: RunChains<2>(phases, steps, stride, g, n, record, recorded); break;
-      default: RunChains<1>(phases, steps, stride, g, n, record, recorded); break;
+      case 8: RunChains<8>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 7: RunChains<7>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 6: RunChains<6>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 5: RunChains<5>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 4: RunChains<4>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 3: RunChains<3>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 2: RunChains<2>(phases, steps, stride, g, n, record, recorded, every); break;
+      default: RunChains<1>(phases, steps, stride, g, n, record, recorded, every); break;
     }
   }
 }
@@ -236,7 +240,7 @@ class RangeRenderer {
         bases_((static_cast<std::size_t>(kBlockSamples) + 2 * lanes_ - 1) / (2 * lanes_)),
         phases_(Aligned(stride_)),
         steps_(Aligned(stride_)),
-        phase_record_(Aligned(stride_ * bases_ * 2 * lanes_)),
+        phase_record_(Aligned(stride_ * bases_ * 2)),
         middle_sin_(Aligned(stride_ * bases_)),
         middle_cos_(Aligned(stride_ * bases_)),
         acc_(Aligned(kBlockSamples)),
@@ -300,14 +304,14 @@ class RangeRenderer {
     // Every sample of each pair of vectors, the padding too: a pair's sine
     // is taken at its middle sample, which may lie past n.
     const std::int64_t pairs = (padded / lanes + 1) / 2;
-    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get(), pairs * 2 * lanes);
+    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get(), pairs * 2 * lanes, lanes);
     const std::int64_t vectors = padded / lanes;
     for (std::int64_t b = 0; 2 * b < vectors; ++b) {
       for (std::size_t group = 0; group < group_live_.size(); ++group) {
         if (!group_live_[group]) continue;
         const std::size_t at = static_cast<std::size_t>(b) * stride_ + group * lanes_;
         const std::size_t middle = static_cast<std::size_t>(2 * b + 1) * lanes_;  // the pair's middle sample
-        const V phase = hn::Load(d, phase_record_.get() + middle * stride_ + group * lanes_);
+        const V phase = hn::Load(d, phase_record_.get() + middle / lanes_ * stride_ + group * lanes_);
         hn::Store(hn::Sin(d, phase), d, middle_sin_.get() + at);
         hn::Store(hn::Cos(d, phase), d, middle_cos_.get() + at);
       }
@@ -357,8 +361,8 @@ class RangeRenderer {
     const double* turns = job_.turns->turns + r * kTurnLanes;
     const V middle_sin = hn::Set(d, middle_sin_[at + r]);
     const V middle_cos = hn::Set(d, middle_cos_[at + r]);
-    const double* phases = phase_record_.get() + 2 * lanes_ * at + r;  // this row, the pair's samples
-    const V middle_turns = hn::Set(d, unwrap ? phases[lanes_ * stride_] * (1.0 / kFullCircle) : 0.0);
+    const double* phases = phase_record_.get() + 2 * at + r;  // this row at the starts of the pair's vectors
+    const V middle_turns = hn::Set(d, unwrap ? phases[stride_] * (1.0 / kFullCircle) : 0.0);
     const V amp = hn::Set(d, live.amplitude);
     const V gain = hn::Set(d, kCellGain);
     const V margin = hn::Set(d, live.margin);
@@ -376,15 +380,15 @@ class RangeRenderer {
       const auto sure0 = hn::AndNot(doubt, hn::Eq(lo0, hi0));
       const auto sure1 = hn::AndNot(doubt1, hn::Eq(lo1, hi1));
       if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(sure0, sure1)))) {
-        acc0 = Recompute(acc0, lo0, sure0, phases, live);
-        acc1 = Recompute(acc1, lo1, sure1, phases + lanes_ * stride_, live);
+        acc0 = Recompute(acc0, lo0, sure0, phases[0], r, live);
+        acc1 = Recompute(acc1, lo1, sure1, phases[stride_], r, live);
       } else {
         acc0 = lo0;
         acc1 = lo1;
       }
     } else {
       const auto sure0 = hn::AndNot(doubt, hn::Eq(lo0, hi0));
-      acc0 = HWY_UNLIKELY(!hn::AllTrue(d, sure0)) ? Recompute(acc0, lo0, sure0, phases, live) : lo0;
+      acc0 = HWY_UNLIKELY(!hn::AllTrue(d, sure0)) ? Recompute(acc0, lo0, sure0, phases[0], r, live) : lo0;
     }
   }
 
@@ -392,11 +396,14 @@ class RangeRenderer {
   // lane k, as the recurrence left them). hn::Sin of those settles most of
   // them with a far smaller margin; the rest take std::sin, as the plain loop
   // does.
-  HWY_NOINLINE V Recompute(V acc, V lo, hn::Mask<D> sure, const double* row_phases, const LiveRow& live) {
+  HWY_NOINLINE V Recompute(V acc, V lo, hn::Mask<D> sure, double phase, std::size_t row, const LiveRow& live) {
     const D d;
     if (hn::AllTrue(d, sure)) return lo;
     HWY_ALIGN double phases[hn::MaxLanes(d)];
-    for (std::size_t k = 0; k < hn::Lanes(d); ++k) phases[k] = row_phases[k * stride_];
+    for (std::size_t k = 0; k < hn::Lanes(d); ++k) {
+      phases[k] = phase;
+      phase = advance_phase(phase, steps_[row]);
+    }
     const V amp = hn::Set(d, live.amplitude);
     const V margin = hn::Set(d, live.exact_margin);
     const V s = hn::Mul(hn::Mul(hn::Sin(d, hn::Load(d, phases)), amp), hn::Set(d, kCellGain));
@@ -424,7 +431,7 @@ class RangeRenderer {
   const std::size_t bases_;    // pairs of sample vectors in a block, each with one sine and cosine
   hwy::AlignedFreeUniquePtr<double[]> phases_;       // each row's phase at the next sample
   hwy::AlignedFreeUniquePtr<double[]> steps_;        // each row's phase step
-  hwy::AlignedFreeUniquePtr<double[]> phase_record_;  // [sample][row]: the block's phases
+  hwy::AlignedFreeUniquePtr<double[]> phase_record_;  // [vector][row]: phase at each vector's first sample
   hwy::AlignedFreeUniquePtr<double[]> middle_sin_;    // [pair][row]: its sine
   hwy::AlignedFreeUniquePtr<double[]> middle_cos_;    // [pair][row]: its cosine
   hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles
