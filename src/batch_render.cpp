@@ -30,34 +30,48 @@
 //   rows of +-2147483647 cells, a grid file of more than 34 GB.
 //
 // * The sine. Two vectors of L samples each (L = lanes, at most 8) of one
-//   row start at phase P, a double of the recurrence. Their sines are
-//     y_j = sin_hwy(P) cos(j step) + cos_hwy(P) sin(j step),   j < 2L,
+//   row form a pair; M, the phase at the pair's middle sample (sample L of
+//   the pair), is a double of the recurrence. Lane j of the pair lies
+//   J = j - L samples from it (-L <= J < L), and its sine is taken as
+//     y_J = sin_hwy(M) cos(a_J) + cos_hwy(M) sin(a_J),   a_J = J step,
 //   with hn::Sin and hn::Cos (documented in contrib/math/math-inl.h to be
-//   within 3 ULP over [-39000, 39000]) and tables of cos(j step), sin(j step)
-//   from glibc (within 1 ULP). The plain loop takes std::sin of p_j, the
-//   recurrence's phase at sample j. Bounds on |y_j - std::sin(p_j)|:
-//   - the recurrence: p_j = P + j step + e - w kFullCircle, where w is the
-//     number of wraps in j steps and |e| <= 15 * 2^-50 (each addition rounds
-//     by at most half an ULP of a value below 16; subtracting kFullCircle is
-//     exact by Sterbenz). kFullCircle = 2 pi + g, g = 2.0413e-11, so
-//     |sin(p_j) - sin(P + j step)| <= w g + |e|;
-//   - w <= floor((2L - 1) step / kFullCircle) + 1 (at most 4 for L = 8);
-//   - y_j against sin(P + j step): the two 3-ULP values, the two 1-ULP table
-//     entries, the rounding of j * step, the product and the fused sum:
-//     below 5e-15; std::sin(p_j) against sin(p_j): 1 ULP.
-//   In all, |y_j - std::sin(p_j)| <= w g + 2^-45 =: bound. The steps after
-//   the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic in y
-//   (non-decreasing for A >= 0, non-increasing for A < 0), so s from
-//   std::sin lies between the values s takes at y - bound and y + bound,
-//   which lie within bound |A| 100 (plus a rounding of s far smaller) of s.
-//   We take margin = 16 bound |A| 100 and
+//   within 3 ULP; Highway's own test allows 4) and tables of cos(a_J),
+//   sin(a_J) computed in long double from the exact a_J (within half an ULP
+//   and then some). The plain loop takes std::sin of p_J, the recurrence's
+//   phase there. Bounds on |y_J - std::sin(p_J)|:
+//   - the recurrence: p_J = M + a_J + e - w kFullCircle, where w is the
+//     number of wraps between the two samples and |e| <= |J| 2^-51 (each
+//     addition rounds by at most half an ULP of a value below 8;
+//     subtracting kFullCircle is exact by Sterbenz). kFullCircle = 2 pi + g,
+//     g = 2.0413e-11, so sin(p_J) = sin(M + a_J - w g + e);
+//   - w = floor((M + a_J) / kFullCircle) unless M + a_J lies within |e| of
+//     a whole number of circles, where the recurrence's rounding decides.
+//   - y_J against sin(M + a_J): the two vector values (4 ULP each, 6.3e-16
+//     together), the two tables and the product and sum (4.4e-16), and
+//     std::sin(p_J) against sin(p_J): 1 ULP. With |e| <= 8 2^-51 = 3.6e-15,
+//     4.9e-15 in all besides w g.
+//   Quiet rows leave the shift in: |y_J - std::sin(p_J)| <= w g + 4.9e-15,
+//   with |w| <= floor((2L - 1) step / kFullCircle) + 1, bounded by
+//   w 2.05e-11 + 2^-47. Loud rows take it out: w is counted from
+//   (M + a_J) / kFullCircle (lanes within 1e-10 circles of a wrap are
+//   marked doubtful), and the table angle turned back by w g to first order
+//   (an error below (4 g)^2 / 2 = 3e-21); their bound is 2^-47 = 7.1e-15.
+//   The tests measure these errors on every target and hold them to the
+//   bounds. The steps after the sine, s = (y * A) * 100 and
+//   trunc(acc + s), are each monotonic in y (non-decreasing for A >= 0,
+//   non-increasing for A < 0), so s from std::sin lies between the values s
+//   takes at y - bound and y + bound, which lie within bound |A| 100 of s up
+//   to the rounding of s, which the bound's headroom over 4.9e-15 covers.
+//   With margin = bound |A| 100,
 //     lo = trunc(acc + (s - margin)),  hi = trunc(acc + (s + margin)).
 //   By monotonicity the plain loop's result lies between lo and hi, so when
-//   they are equal it is that value. Otherwise the lane is recomputed the
-//   plain way: its phase run on from P by the recurrence, then std::sin.
-//   On random dense grids that happens about 33 times per million row
-//   samples. A zero cell contributes nothing and is skipped; a row group
-//   whose cells are all zero costs only the phase advance.
+//   they are equal it is that value. Otherwise the lane's phase is run on
+//   by the recurrence itself from the vector's first sample, and hn::Sin of
+//   that exact phase (bound 2^-50) settles it the same way; only the lanes
+//   still in doubt take std::sin. On random dense grids that is a few row
+//   samples per million; on a grid of INT32_MIN cells about 400. A zero cell
+//   contributes nothing and is skipped; a row group whose cells are all zero
+//   costs only the phase advance.
 
 #ifndef GRIDWAVE_BATCH_RENDER_SHARED
 #define GRIDWAVE_BATCH_RENDER_SHARED
@@ -99,6 +113,7 @@ constexpr std::int64_t kBlockSamples = 32;
 // the comment at the top of the file. The tests measure them on every target.
 constexpr double kRotationBound = 0x1p-47;   // the rotation, wraps taken out
 constexpr double kVectorSinBound = 0x1p-50;  // hn::Sin of the phase itself
+static_assert(kRotationBound > 4.9e-15 * 1.4, "headroom for the rounding of s");
 constexpr double kWrapShiftBound = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
 // 6.2831853072 - 2 pi, to far better than an ULP of it: the double nearest
 // 6.2831853072, less the double nearest 2 pi (exact), less what that double
