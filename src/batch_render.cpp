@@ -407,10 +407,10 @@ class RangeRenderer {
     }
   }
 
-  // The lanes not `sure`, from the row's own phases (phases[k * stride_] for
-  // lane k, as the recurrence left them). hn::Sin of those settles most of
-  // them with a far smaller margin; the rest take std::sin, as the plain loop
-  // does.
+  // The lanes not `sure`, from the row's own phases: run on by the
+  // recurrence itself from `phase`, the one at the vector's first sample.
+  // hn::Sin of those settles most of them with a far smaller margin; the
+  // rest take std::sin, as the plain loop does.
   HWY_NOINLINE V Recompute(V acc, V lo, hn::Mask<D> sure, double phase, std::size_t row, const LiveRow& live) {
     const D d;
     if (hn::AllTrue(d, sure)) return lo;
