@@ -39,7 +39,12 @@ class RenderPipeline {
   };
 
   // Renders `columns` columns (clamped to 0 ... kCellsPerRow) into the
-  // accumulator with `threads` threads.
+  // accumulator with up to `threads` threads: those that cannot be started
+  // are done without, and with none the calling thread renders each batch
+  // in submit(). Keeps one batch buffer (about 80 KB) per thread and one
+  // more. From an Accumulator it takes whether the slots are fresh.
+  // A failure in a render thread (std::bad_alloc) is thrown by the next
+  // call of next_batch, submit, finished or finish.
   RenderPipeline(Slot* accumulator, int columns, int threads);
   RenderPipeline(Accumulator& accumulator, int columns, int threads);
   ~RenderPipeline();  // waits for every submitted batch
