@@ -22,7 +22,11 @@ int render_row(Slot* accumulator, double frequency, int columns, std::int32_t d,
   return failed;
 }
 
-int render_grid_row_by_row(Slot* accumulator, const char* path, std::int32_t rows, int columns, bool) {
+int render_grid_row_by_row(Accumulator& accumulator, const char* path, std::int32_t rows, int columns) {
+  return render_grid_row_by_row(accumulator.slots(), path, rows, columns);
+}
+
+int render_grid_row_by_row(Slot* accumulator, const char* path, std::int32_t rows, int columns) {
   for (std::int32_t d = 1; d < rows; ++d) {
     if (render_row(accumulator, row_frequency(d, rows), columns, d, path) != 0) return 1;
     if (d % 10 == 0) say("*");

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "accumulator.h"
 #include "constants.h"
 
 namespace gridwave {
@@ -19,8 +20,9 @@ int render_row(Slot* accumulator, double frequency, int columns, std::int32_t d,
 
 // Rows 1 ... rows-1 through render_row, with a progress star after every
 // tenth row. Takes the same arguments as render_grid, so that either can be
-// the program's row loop; the accumulator must hold zeros (`untouched` is
-// not needed here).
-int render_grid_row_by_row(Slot* accumulator, const char* path, std::int32_t rows, int columns, bool untouched);
+// the program's row loop.
+int render_grid_row_by_row(Accumulator& accumulator, const char* path, std::int32_t rows, int columns);
+// The same into slots that may hold anything.
+int render_grid_row_by_row(Slot* accumulator, const char* path, std::int32_t rows, int columns);
 
 }  // namespace gridwave

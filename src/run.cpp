@@ -1,8 +1,5 @@
 #include "run.h"
 
-#include <sys/mman.h>
-
-#include <memory>
 #include <new>
 #include <system_error>
 
@@ -19,8 +16,6 @@ constexpr const char* kBanner =
     "gridwave, by the gridwave project\n"
     "https://gridwave.invalid/\n";
 
-constexpr std::size_t kAccumulatorBytes = sizeof(Slot) * kAccumulatorSlots;
-
 // The frame's first bar stands over the first star; stars past the right bar
 // simply run on.
 constexpr const char* kProgressFrame = "start|------------------|finish\n     ";
@@ -34,26 +29,13 @@ int read_row_count(const char* path, std::int32_t& rows) {
   return failed;
 }
 
-// The accumulator: fresh zero memory straight from the kernel. Its pages are
-// mapped where the renderer first writes them, by the render threads, in
-// parallel; slots that are never written stay on the shared zero page.
-struct Unmap {
-  void operator()(Slot* slots) const { munmap(slots, kAccumulatorBytes); }
-};
-using Accumulator = std::unique_ptr<Slot, Unmap>;
-
-Accumulator allocate_accumulator() {
-  void* memory = mmap(nullptr, kAccumulatorBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return Accumulator(memory == MAP_FAILED ? nullptr : static_cast<Slot*>(memory));
-}
-
 int report_no_memory() {
   say("Not enough memory for the sound buffer\n");
   return 1;
 }
 
 int run_sequence(int argc, char** argv, RowLoop row_loop) {
-  const Accumulator accumulator = allocate_accumulator();
+  Accumulator accumulator;
   if (!accumulator) return report_no_memory();
   if (argc != 4) {
     say("%s", japanese(JapaneseText::kBadParameters));
@@ -71,8 +53,8 @@ int run_sequence(int argc, char** argv, RowLoop row_loop) {
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
   // Every row is rendered for all of its columns, and the sound holds them all.
   constexpr int columns = kCellsPerRow;
-  if (row_loop(accumulator.get(), input, rows, columns, true) != 0) return 1;
-  return save_phase(accumulator.get(), columns, output);
+  if (row_loop(accumulator, input, rows, columns) != 0) return 1;
+  return save_phase(accumulator.slots(), columns, output);
 }
 
 }  // namespace

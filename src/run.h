@@ -4,17 +4,16 @@
 
 #include <cstdint>
 
-#include "constants.h"
+#include "accumulator.h"
 
 namespace gridwave {
 
 // A row loop: renders rows 1 ... rows-1 of the grid file at path, `columns`
 // columns of each, into the accumulator, with a progress star after every
-// tenth row; returns 1 when it failed (having printed why). `untouched`: the
-// accumulator is fresh zero memory that nothing has touched yet.
-// render_grid (row_loop.h) is the program's; render_grid_row_by_row
-// (plain_row_loop.h) the plain reference.
-using RowLoop = int (*)(Slot* accumulator, const char* path, std::int32_t rows, int columns, bool untouched);
+// tenth row; returns 1 when it failed (having printed why). render_grid
+// (row_loop.h) is the program's; render_grid_row_by_row (plain_row_loop.h)
+// the plain reference.
+using RowLoop = int (*)(Accumulator& accumulator, const char* path, std::int32_t rows, int columns);
 
 // argc counts the program's own name, so a correct call has 4: Input (the
 // grid file), Output (the WAV file) and Source (only echoed). Renders with

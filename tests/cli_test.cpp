@@ -81,7 +81,7 @@ Bytes expected_wave(std::int32_t rows, const Cells& cells) {
   testing::write_bytes(path, testing::grid_bytes(rows, cells));
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(render_grid_row_by_row(acc.data(), path.c_str(), rows, kCellsPerRow, true), 0);
+  EXPECT_EQ(render_grid_row_by_row(acc.data(), path.c_str(), rows, kCellsPerRow), 0);
   ::testing::internal::GetCapturedStdout();
   return encode_wave(acc.data(), kCellsPerRow);
 }

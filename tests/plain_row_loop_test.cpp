@@ -60,13 +60,13 @@ TEST_F(RenderRowFile, LoopRendersEveryRowButRowZero) {
   std::vector<Slot> expected(kAccumulatorSlots, 0);
   for (int d = 1; d < 12; ++d) render_cells(expected.data(), row_frequency(d, 12), cells.data() + d * 200, 200);
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(render_grid_row_by_row(acc.data(), grid.c_str(), 12, kCellsPerRow, true), 0);
+  ASSERT_EQ(render_grid_row_by_row(acc.data(), grid.c_str(), 12, kCellsPerRow), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "*");
   EXPECT_EQ(acc, expected);
 
   testing::write_bytes(grid, testing::grid_bytes(12, Cells(cells.begin(), cells.begin() + 11 * 200)));
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(render_grid_row_by_row(acc.data(), grid.c_str(), 12, kCellsPerRow, true), 1);
+  EXPECT_EQ(render_grid_row_by_row(acc.data(), grid.c_str(), 12, kCellsPerRow), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "*The grid file '" + grid + "' is too short\n" + japanese(JapaneseText::kEnding));
 }

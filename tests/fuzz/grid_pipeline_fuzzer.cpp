@@ -29,7 +29,6 @@
 #include "grid_input.h"
 #include "plain_row_loop.h"
 #include "row_loop.h"
-#include "run.h"
 #include "wave_out.h"
 
 namespace {
@@ -40,10 +39,11 @@ namespace fs = std::filesystem;
 constexpr int kColumns = 1;
 constexpr std::size_t kSlots = kColumns * kSamplesPerColumn;
 
-// Every row loop the program can run (run.h): the plain reference, and its
-// own batched one, on GRIDWAVE_THREADS threads (set in LLVMFuzzerInitialize).
-// All must agree with the first.
-constexpr RowLoop kRowLoops[] = {render_grid_row_by_row, render_grid};
+// Every row loop the program can run (run.h), here into plain slots: the
+// plain reference, and its own batched one, on GRIDWAVE_THREADS threads (set
+// in LLVMFuzzerInitialize). All must agree with the first.
+using SlotsRowLoop = int (*)(Slot* accumulator, const char* path, std::int32_t rows, int columns);
+constexpr SlotsRowLoop kRowLoops[] = {render_grid_row_by_row, render_grid};
 
 fs::path scratch;
 std::string grid_path;
@@ -143,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!accepted) return 0;
 
   std::vector<Slot> first;
-  for (RowLoop row_loop : kRowLoops) {
+  for (SlotsRowLoop row_loop : kRowLoops) {
     std::vector<Slot> accumulator(kSlots, 0);
-    check(row_loop(accumulator.data(), grid_path.c_str(), rows, kColumns, false) == 0,
+    check(row_loop(accumulator.data(), grid_path.c_str(), rows, kColumns) == 0,
           "rendering an accepted grid failed");
     if (first.empty()) {
       first = std::move(accumulator);
