@@ -16,6 +16,10 @@ packages=(
   libhwy-dev
   libbenchmark-dev
   time
+  libcivetweb-dev
+  chromium
+  chromium-driver
+  python3-selenium
 )
 
 missing=()
