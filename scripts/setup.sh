@@ -13,6 +13,10 @@ packages=(
   libspng-dev
   libsndfile1-dev
   libcli11-dev
+  libjpeg62-turbo-dev
+  libgif-dev
+  libwebp-dev
+  python3-numpy
   libhwy-dev
   libbenchmark-dev
   time

@@ -27,14 +27,21 @@ struct CellMapping {
   bool invert = false;       // dark pixels loud, bright ones silent
 };
 
-// Cell value for a brightness in 0 ... 1. Black is always silent (0); in
-// decibels, brightness b sounds (1 - b) * range_db below the largest cell.
+// Gain (0 ... 1) for a brightness in 0 ... 1. Black is always silent (0);
+// in decibels, brightness b sounds (1 - b) * range_db below full level.
+double gain_for_brightness(double brightness, bool linear, double range_db, bool invert);
+
+// Cell value for a brightness: its gain times max_cell, rounded.
 std::int32_t cell_for_brightness(double brightness, const CellMapping& mapping);
 
 // Averages source values into `count` equal parts: output i is the mean of
 // the source over [i * n / count, (i + 1) * n / count), partial pixels
 // weighted by how much of them falls inside.
 std::vector<double> area_resample(const std::vector<double>& source, int count);
+
+// The picture's brightness resampled to rows x columns by area averaging,
+// row by row from the top.
+std::vector<double> resample_brightness(const LumaImage& image, int rows, int columns);
 
 // The grid for an image: rows 1 ... H from the image's top row down (so the
 // top of the picture sounds highest), row 0 silent, 200 columns. With a
