@@ -8,6 +8,7 @@
 #include "grid_output.h"
 #include "image_input.h"
 #include "memory_sound.h"
+#include "picture_sound.h"
 #include "picture_to_grid.h"
 #include "png_output.h"
 #include "render_pipeline.h"
@@ -69,6 +70,22 @@ void render_gridwave_mode(const tools::LumaImage& image, const RenderRequest& re
   out.spectrogram = draw_spectrogram(out.sound, kTopFrequency / std::exp2(kSpanOctaves), kTopFrequency);
 }
 
+void render_img2sound_mode(const tools::LumaImage& image, const RenderRequest& request, StudioRender& out) {
+  tools::PictureSoundOptions options;
+  options.duration_s = request.duration_s;
+  options.low_hz = request.low_hz;
+  options.high_hz = request.high_hz;
+  options.scale = request.linear_scale ? tools::FrequencyScale::kLinear : tools::FrequencyScale::kLog;
+  options.rows = request.rows;
+  options.noise = request.noise;
+  options.range_db = request.range_db;
+  options.invert = request.invert;
+  out.sound = tools::render_picture_sound(image, options);
+  out.rows = options.rows.value_or(tools::default_row_count(options));
+  out.seconds = options.duration_s;
+  out.spectrogram = draw_spectrogram(out.sound, options.low_hz, options.high_hz);
+}
+
 }  // namespace
 
 StudioRender render_for_studio(const std::vector<unsigned char>& picture, const RenderRequest& request) {
@@ -79,7 +96,7 @@ StudioRender render_for_studio(const std::vector<unsigned char>& picture, const 
   if (request.mode == Mode::kGridwave) {
     render_gridwave_mode(image, request, out);
   } else {
-    throw ToolError("img2sound mode is not available in this build yet");
+    render_img2sound_mode(image, request, out);
   }
   return out;
 }
