@@ -74,6 +74,11 @@ int Admission::running() const {
   return running_;
 }
 
+int Admission::waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
+}
+
 std::size_t Admission::uploads_held() const {
   std::lock_guard lock(mutex_);
   return uploads_held_;

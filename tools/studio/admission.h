@@ -52,6 +52,7 @@ class Admission {
   RenderTurn enter_render();
 
   int running() const;
+  int waiting() const;
   std::size_t uploads_held() const;
 
  private:
