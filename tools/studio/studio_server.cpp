@@ -8,6 +8,7 @@
 #include <new>
 
 #include "admission.h"
+#include "connection_deadline.h"
 #include "host_policy.h"
 #include "http_reply.h"
 #include "render_request.h"
@@ -27,6 +28,7 @@ struct StudioServer::State {
   StudioConfig config;
   Admission admission;
   HostPolicy hosts;
+  ConnectionDeadlines deadlines;
   mg_context* context = nullptr;
   int port = 0;
 };
@@ -34,6 +36,9 @@ struct StudioServer::State {
 namespace {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
+
+constexpr auto kDrainTime = std::chrono::seconds(2);
+constexpr std::size_t kMaxDrainBytes = std::size_t{64} << 20;
 
 bool is_method(const mg_request_info* request, const char* method) {
   return std::strcmp(request->request_method, method) == 0;
@@ -43,29 +48,47 @@ std::string megabytes(std::size_t bytes) {
   return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB";
 }
 
-// Reads the request body into memory under the lease's size: false (and
-// the answer sent) when it is too large, comes too slowly or breaks off.
-bool read_body(mg_connection* connection, const StudioConfig& config, std::vector<unsigned char>& body) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(config.upload_timeout_ms);
+// After the answer: reads and drops whatever of the body the client is still
+// sending (a refused upload) for a moment, so that it gets to read the
+// answer instead of a reset, then has the connection closed rather than
+// drained for as long as the client cares to trickle.
+void end_connection(mg_connection* connection, ConnectionDeadlines& deadlines) {
+  const auto watch = deadlines.watch(mg_get_request_info(connection), Clock::now() + kDrainTime);
+  std::size_t dropped = 0;
   unsigned char buffer[1 << 16];
-  for (;;) {
+  while (dropped < kMaxDrainBytes) {
     const int n = mg_read(connection, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      send_error(connection, 400, "the picture's upload broke off");
-      return false;
-    }
-    if (body.size() + static_cast<std::size_t>(n) > config.max_upload_bytes) {
-      send_error(connection, 413, "the picture is larger than " + megabytes(config.max_upload_bytes) +
-                                      ", the most the studio takes");
-      return false;
-    }
-    body.insert(body.end(), buffer, buffer + n);
-    if (Clock::now() > deadline) {
-      send_error(connection, 408, "the picture's upload took too long");
-      return false;
-    }
+    if (n <= 0) break;
+    dropped += static_cast<std::size_t>(n);
   }
+  mg_disable_connection_keep_alive(connection);
+}
+
+int refuse(mg_connection* connection, int status, const std::string& message, const Headers& headers = {}) {
+  send_error(connection, status, message, headers);
+  return status;
+}
+
+// Reads the request body of `length` bytes into memory. Returns 0 when it
+// is complete, otherwise the status of the answer already sent. After a
+// grace period the body must keep up a minimum average rate, so that a
+// trickling client cannot hold a thread and its share of memory for long.
+int read_body(mg_connection* connection, StudioServer::State& state, std::size_t length,
+              std::vector<unsigned char>& body) {
+  const StudioConfig& config = state.config;
+  const auto allowed = std::chrono::duration<double>(config.upload_grace_s + length / config.min_upload_rate);
+  const auto watch = state.deadlines.watch(mg_get_request_info(connection),
+                                           Clock::now() + std::chrono::duration_cast<Clock::duration>(allowed));
+  body.resize(length);
+  std::size_t received = 0;
+  while (received < length) {
+    const int n = mg_read(connection, body.data() + received, length - received);
+    if (n <= 0) break;
+    received += static_cast<std::size_t>(n);
+  }
+  if (received == length) return 0;
+  if (watch.expired()) return refuse(connection, 408, "the picture's upload was too slow");
+  return refuse(connection, 400, "the picture's upload broke off");
 }
 
 std::string render_json(const StudioRender& render, double milliseconds) {
@@ -80,51 +103,32 @@ std::string render_json(const StudioRender& render, double milliseconds) {
 int handle_render(mg_connection* connection, StudioServer::State& state) {
   const mg_request_info* request = mg_get_request_info(connection);
   const char* fetch_site = mg_get_header(connection, "Sec-Fetch-Site");
-  if (fetch_site && std::strcmp(fetch_site, "same-origin") != 0 && std::strcmp(fetch_site, "none") != 0) {
-    send_error(connection, 403, "renders are only taken from the studio's own page");
-    return 403;
-  }
+  if (fetch_site && std::strcmp(fetch_site, "same-origin") != 0 && std::strcmp(fetch_site, "none") != 0)
+    return refuse(connection, 403, "renders are only taken from the studio's own page");
   RenderRequest options;
   try {
     options = parse_render_request(request->query_string ? request->query_string : "");
   } catch (const BadRequest& e) {
-    send_error(connection, 400, e.what());
-    return 400;
+    return refuse(connection, 400, e.what());
   }
 
+  // Browsers send a picture with its length; a body of unknown length is refused.
   const StudioConfig& config = state.config;
   const long long declared = request->content_length;
-  if (declared < 0) {
-    const char* encoding = mg_get_header(connection, "Transfer-Encoding");
-    if (!encoding || strcasecmp(encoding, "chunked") != 0) {
-      send_error(connection, 411, "the upload must state its length");
-      return 411;
-    }
-  } else if (static_cast<unsigned long long>(declared) > config.max_upload_bytes) {
-    send_error(connection, 413, "the picture is " + megabytes(static_cast<std::size_t>(declared)) +
-                                    "; the studio takes pictures of at most " + megabytes(config.max_upload_bytes));
-    return 413;
-  }
+  if (declared < 0) return refuse(connection, 411, "the upload must state its length");
+  const std::size_t length = static_cast<std::size_t>(declared);
+  if (length > config.max_upload_bytes)
+    return refuse(connection, 413, "the picture is " + megabytes(length) + "; the studio takes pictures of at most " +
+                                       megabytes(config.max_upload_bytes));
+  if (length == 0) return refuse(connection, 400, "no picture was sent");
   const Headers retry{{"Retry-After", "2"}};
-  const std::size_t reserve = declared < 0 ? config.max_upload_bytes : static_cast<std::size_t>(declared);
-  Admission::UploadLease lease = state.admission.reserve_upload(reserve);
-  if (!lease) {
-    send_error(connection, 503, "the studio is busy with other uploads; try again in a moment", retry);
-    return 503;
-  }
+  Admission::UploadLease lease = state.admission.reserve_upload(length);
+  if (!lease) return refuse(connection, 503, "the studio is busy with other uploads; try again in a moment", retry);
   std::vector<unsigned char> picture;
-  picture.reserve(reserve);
-  if (!read_body(connection, config, picture)) return 400;
-  if (picture.empty()) {
-    send_error(connection, 400, "no picture was sent");
-    return 400;
-  }
+  if (const int refused = read_body(connection, state, length, picture)) return refused;
 
   Admission::RenderTurn turn = state.admission.enter_render();
-  if (!turn) {
-    send_error(connection, 503, "the studio is busy with other renders; try again in a moment", retry);
-    return 503;
-  }
+  if (!turn) return refuse(connection, 503, "the studio is busy with other renders; try again in a moment", retry);
   const auto start = Clock::now();
   try {
     const StudioRender render = render_for_studio(picture, options);
@@ -135,45 +139,41 @@ int handle_render(mg_connection* connection, StudioServer::State& state) {
     send_reply(connection, 200, "application/json", json.data(), json.size());
     return 200;
   } catch (const tools::ToolError& e) {
-    send_error(connection, 400, e.what());
-    return 400;
+    return refuse(connection, 400, e.what());
   } catch (const std::bad_alloc&) {
-    send_error(connection, 503, "not enough memory for this picture", retry);
-    return 503;
+    return refuse(connection, 503, "not enough memory for this picture", retry);
   } catch (const std::exception& e) {
-    send_error(connection, 500, std::string("the render failed: ") + e.what());
-    return 500;
+    return refuse(connection, 500, std::string("the render failed: ") + e.what());
   }
 }
 
-int handle_request(mg_connection* connection) {
-  auto& state = *static_cast<StudioServer::State*>(mg_get_user_data(mg_get_context(connection)));
+int route(mg_connection* connection, StudioServer::State& state) {
   const mg_request_info* request = mg_get_request_info(connection);
   const char* host = mg_get_header(connection, "Host");
-  if (!host || !state.hosts.host_allowed(host)) {
-    send_error(connection, 403, "this studio only answers requests addressed to its own address");
-    return 403;
-  }
-  if (const char* origin = mg_get_header(connection, "Origin"); origin && !state.hosts.origin_allowed(origin)) {
-    send_error(connection, 403, "requests from other sites are refused");
-    return 403;
-  }
+  if (!host || !state.hosts.host_allowed(host))
+    return refuse(connection, 403, "this studio only answers requests addressed to its own address");
+  if (const char* origin = mg_get_header(connection, "Origin"); origin && !state.hosts.origin_allowed(origin))
+    return refuse(connection, 403, "requests from other sites are refused");
   const std::string_view path = request->local_uri_raw ? request->local_uri_raw : "";
   if (path == "/api/render") {
     if (is_method(request, "POST")) return handle_render(connection, state);
-    send_error(connection, 405, "renders are sent with POST", {{"Allow", "POST"}});
-    return 405;
+    return refuse(connection, 405, "renders are sent with POST", {{"Allow", "POST"}});
   }
   if (const WebAsset* asset = find_web_asset(path)) {
     if (is_method(request, "GET") || is_method(request, "HEAD")) {
       send_reply(connection, 200, asset->content_type, asset->data, asset->size);
       return 200;
     }
-    send_error(connection, 405, "only GET and HEAD are answered here", {{"Allow", "GET, HEAD"}});
-    return 405;
+    return refuse(connection, 405, "only GET and HEAD are answered here", {{"Allow", "GET, HEAD"}});
   }
-  send_error(connection, 404, "there is nothing at this address");
-  return 404;
+  return refuse(connection, 404, "there is nothing at this address");
+}
+
+int handle_request(mg_connection* connection) {
+  auto& state = *static_cast<StudioServer::State*>(mg_get_user_data(mg_get_context(connection)));
+  const int status = route(connection, state);
+  end_connection(connection, state.deadlines);
+  return status;
 }
 
 int log_message(const mg_connection*, const char* message) {
@@ -191,6 +191,7 @@ StudioServer::StudioServer(const StudioConfig& config) : state_(std::make_unique
                            "num_threads", threads.c_str(),
                            "request_timeout_ms", timeout.c_str(),
                            "enable_keep_alive", "no",
+                           "decode_url", "no",
                            "enable_directory_listing", "no",
                            "access_control_allow_origin", "",
                            "access_control_allow_methods", "",

@@ -19,7 +19,8 @@ struct StudioConfig {
   int waiting_renders = 8;  // renders queued behind them; more get 503
   int worker_threads = 64;  // connections served at once
   int request_timeout_ms = 10000;  // a request's head, and each wait for its body, must come within this
-  int upload_timeout_ms = 120000;  // the whole body must come within this
+  double upload_grace_s = 10;     // an upload may take this long, and then
+  double min_upload_rate = 1e6;   // one second more for every this many bytes
 };
 
 class StudioServer {
