@@ -24,6 +24,9 @@ packages=(
   chromium
   chromium-driver
   python3-selenium
+  libcairo2-dev
+  fonts-dejavu-core
+  sox
 )
 
 missing=()

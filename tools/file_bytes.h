@@ -15,4 +15,14 @@ std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t 
 // never leaves a partial file. Throws ToolError on failure.
 void save_output(const std::string& path, const std::vector<unsigned char>& bytes);
 
+struct Output {
+  std::string path;
+  const std::vector<unsigned char>* bytes;
+};
+
+// Saves several files as a set: each is created and written beside its
+// path first, and none replaces what was at its path unless all could be
+// created and written. Throws ToolError on failure.
+void save_outputs_together(const std::vector<Output>& outputs);
+
 }  // namespace gridwave::tools

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numbers>
 
 #include "constants.h"
@@ -15,13 +16,20 @@ namespace {
 // Windows in the picture span this many cycles of their tone...
 constexpr double kCyclesPerWindow = 50.0;
 // ...but no less and no more than these lengths at 44.1 kHz (about 6 ms and
-// two grid columns).
+// two grid columns)...
 constexpr double kMinWindowSamples = 256.0;
 constexpr double kMaxWindowSamples = 2.0 * kSamplesPerColumn;
+// ...and, in a sound shorter than that, no longer than the sound (a longer
+// window would only add silence and cost).
+constexpr std::int64_t kShortestWindow = 64;
 
 // Independent windows run through the recurrence side by side, which keeps
 // the processor's arithmetic units busy.
 constexpr int kLanes = 8;
+
+// Hann windows of every length asked for, built once while they fit in this
+// many values, rebuilt on demand past that.
+constexpr std::size_t kWindowCacheValues = std::size_t{8} << 20;
 
 std::int64_t at_rate(double samples_at_44k, int sample_rate) {
   return std::llround(samples_at_44k * sample_rate / kSampleRate);
@@ -34,6 +42,47 @@ std::vector<double> hann_window(std::int64_t length) {
     w[n] = s * s;
   }
   return w;
+}
+
+class HannWindows {
+ public:
+  const std::vector<double>& of_length(std::int64_t length) {
+    const auto found = cache_.find(length);
+    if (found != cache_.end()) return found->second;
+    if (cached_ + static_cast<std::size_t>(length) <= kWindowCacheValues) {
+      cached_ += static_cast<std::size_t>(length);
+      return cache_.emplace(length, hann_window(length)).first->second;
+    }
+    if (static_cast<std::int64_t>(spare_.size()) != length) spare_ = hann_window(length);
+    return spare_;
+  }
+
+ private:
+  std::map<std::int64_t, std::vector<double>> cache_;
+  std::size_t cached_ = 0;
+  std::vector<double> spare_;
+};
+
+// Runs the Goertzel recurrence over kLanes windows at once and returns the
+// amplitude of the tone in each: a sine of amplitude A gives |X| = A * sum(w) / 2.
+void goertzel_lanes(const float* const (&p)[kLanes], const std::vector<double>& window, double step,
+                    double (&amplitude)[kLanes]) {
+  const double coefficient = 2.0 * std::cos(step);
+  double weight_sum = 0.0;
+  for (double w : window) weight_sum += w;
+  double s1[kLanes] = {}, s2[kLanes] = {};
+  for (std::size_t n = 0; n < window.size(); ++n) {
+    const double w = window[n];
+    for (int j = 0; j < kLanes; ++j) {
+      const double s0 = static_cast<double>(p[j][n]) * w + coefficient * s1[j] - s2[j];
+      s2[j] = s1[j];
+      s1[j] = s0;
+    }
+  }
+  for (int j = 0; j < kLanes; ++j) {
+    const double power = s1[j] * s1[j] + s2[j] * s2[j] - coefficient * s1[j] * s2[j];
+    amplitude[j] = 2.0 * std::sqrt(std::max(power, 0.0)) / weight_sum;
+  }
 }
 
 }  // namespace
@@ -53,33 +102,19 @@ PaddedSignal::PaddedSignal(const std::vector<float>& samples, std::int64_t pad, 
 
 std::vector<double> tone_amplitudes(const PaddedSignal& signal, const std::vector<double>& window,
                                     double step, const std::vector<std::int64_t>& starts) {
-  const double coefficient = 2.0 * std::cos(step);
-  double weight_sum = 0.0;
-  for (double w : window) weight_sum += w;
-  const std::size_t length = window.size();
-
   std::vector<double> amplitudes(starts.size());
   for (std::size_t first = 0; first < starts.size(); first += kLanes) {
     const std::size_t lanes = std::min<std::size_t>(kLanes, starts.size() - first);
     const float* p[kLanes];
     for (std::size_t j = 0; j < kLanes; ++j) p[j] = signal.at(starts[first + std::min(j, lanes - 1)]);
-    double s1[kLanes] = {}, s2[kLanes] = {};
-    for (std::size_t n = 0; n < length; ++n) {
-      const double w = window[n];
-      for (int j = 0; j < kLanes; ++j) {
-        const double s0 = static_cast<double>(p[j][n]) * w + coefficient * s1[j] - s2[j];
-        s2[j] = s1[j];
-        s1[j] = s0;
-      }
-    }
-    for (std::size_t j = 0; j < lanes; ++j) {
-      const double power = s1[j] * s1[j] + s2[j] * s2[j] - coefficient * s1[j] * s2[j];
-      // A sine of amplitude A gives |X| = A * sum(w) / 2.
-      amplitudes[first + j] = 2.0 * std::sqrt(std::max(power, 0.0)) / weight_sum;
-    }
+    double amplitude[kLanes];
+    goertzel_lanes(p, window, step, amplitude);
+    std::copy(amplitude, amplitude + lanes, amplitudes.begin() + static_cast<std::ptrdiff_t>(first));
   }
   return amplitudes;
 }
+
+std::int64_t grid_frames(int sample_rate) { return at_rate(kSamplesPerColumn, sample_rate) * kCellsPerRow; }
 
 Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell) {
   Grid grid{rows, std::vector<std::int32_t>(static_cast<std::size_t>(rows) * kCellsPerRow, 0)};
@@ -103,7 +138,7 @@ Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell) 
     std::copy(row.begin(), row.end(), amplitudes.begin() + static_cast<std::ptrdiff_t>(d) * kCellsPerRow);
     loudest = std::max(loudest, *std::max_element(row.begin(), row.end()));
   }
-  if (loudest <= 0.0) return grid;
+  if (!(loudest > 0.0) || !std::isfinite(loudest)) return grid;
   for (std::size_t i = 0; i < amplitudes.size(); ++i)
     grid.cells[i] = static_cast<std::int32_t>(std::lround(amplitudes[i] / loudest * max_cell));
   return grid;
@@ -111,32 +146,72 @@ Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell) 
 
 double pixel_frequency(int y, const SpectrogramView& view) {
   const double position = (static_cast<double>(y) + 0.5) / view.height;
+  if (view.scale == FrequencyScale::kLinear) return view.high_hz - position * (view.high_hz - view.low_hz);
   return view.high_hz * std::pow(view.low_hz / view.high_hz, position);
 }
 
-std::vector<float> spectrogram_levels(const Sound& sound, const SpectrogramView& view) {
-  const std::int64_t max_window = at_rate(kMaxWindowSamples, sound.sample_rate);
-  const std::int64_t min_window = std::min(max_window, at_rate(kMinWindowSamples, sound.sample_rate));
-  const PaddedSignal signal(sound.samples, max_window, 0);
-  const double total = static_cast<double>(sound.samples.size());
-  constexpr double kFullScale = 32768.0;
+std::vector<std::vector<float>> spectrogram_levels(SoundSource& sound, const SpectrogramView& view,
+                                                   bool each_channel,
+                                                   const std::function<void(double)>& progress) {
+  const int rate = sound.sample_rate();
+  const int channels = sound.channels();
+  const int panels = each_channel ? channels : 1;
+  const std::int64_t max_window =
+      std::min(at_rate(kMaxWindowSamples, rate), std::max(sound.frames(), kShortestWindow));
+  const std::int64_t min_window = std::min(max_window, at_rate(kMinWindowSamples, rate));
 
-  std::vector<float> levels(static_cast<std::size_t>(view.width) * view.height);
-  std::vector<std::int64_t> starts(view.width);
+  std::vector<std::int64_t> lengths(view.height);
+  std::vector<double> steps(view.height);
   for (int y = 0; y < view.height; ++y) {
     const double frequency = pixel_frequency(y, view);
-    const std::int64_t length =
-        std::clamp<std::int64_t>(std::llround(kCyclesPerWindow * sound.sample_rate / frequency), min_window, max_window);
-    // Pixel column x is centred on its share of the sound.
-    for (int x = 0; x < view.width; ++x)
-      starts[x] = std::llround((x + 0.5) * total / view.width) - length / 2;
-    const std::vector<double> amplitudes =
-        tone_amplitudes(signal, hann_window(length), radians_per_sample(frequency, sound.sample_rate), starts);
-    for (int x = 0; x < view.width; ++x) {
-      const double a = amplitudes[x];
-      levels[static_cast<std::size_t>(y) * view.width + x] =
-          a > 0.0 ? static_cast<float>(20.0 * std::log10(a / kFullScale)) : -std::numeric_limits<float>::infinity();
+    lengths[y] = std::clamp<std::int64_t>(std::llround(kCyclesPerWindow * rate / frequency), min_window, max_window);
+    steps[y] = radians_per_sample(frequency, rate);
+  }
+  HannWindows windows;
+
+  const std::size_t pixels = static_cast<std::size_t>(view.width) * view.height;
+  std::vector<std::vector<float>> levels(panels, std::vector<float>(pixels));
+  // The frames around the centres of kLanes pixel columns: as read
+  // (interleaved), then one stretch per panel and column.
+  std::vector<float> frames(static_cast<std::size_t>(max_window) * channels);
+  std::vector<float> stretches(static_cast<std::size_t>(max_window) * kLanes * panels);
+  auto stretch = [&](int panel, int lane) {
+    return stretches.data() + (static_cast<std::size_t>(panel) * kLanes + lane) * max_window;
+  };
+
+  for (int x0 = 0; x0 < view.width; x0 += kLanes) {
+    const int lanes = std::min(kLanes, view.width - x0);
+    for (int j = 0; j < lanes; ++j) {
+      // Pixel column x is centred on its share of the frames shown.
+      const double share = (x0 + j + 0.5) * static_cast<double>(view.frame_count) / view.width;
+      const std::int64_t centre = view.first_frame + std::llround(share);
+      sound.read(centre - max_window / 2, max_window, frames.data());
+      for (std::int64_t f = 0; f < max_window; ++f) {
+        const float* frame = frames.data() + f * channels;
+        if (each_channel) {
+          for (int c = 0; c < channels; ++c) stretch(c, j)[f] = frame[c];
+        } else {
+          // Summed in double: finite samples as large as 3e38 must not overflow.
+          double sum = 0.0;
+          for (int c = 0; c < channels; ++c) sum += frame[c];
+          stretch(0, j)[f] = static_cast<float>(sum / channels);
+        }
+      }
     }
+    for (int panel = 0; panel < panels; ++panel) {
+      for (int y = 0; y < view.height; ++y) {
+        const std::int64_t length = lengths[y];
+        const float* p[kLanes];
+        for (int j = 0; j < kLanes; ++j) p[j] = stretch(panel, std::min(j, lanes - 1)) + (max_window / 2 - length / 2);
+        double amplitude[kLanes];
+        goertzel_lanes(p, windows.of_length(length), steps[y], amplitude);
+        float* row = levels[panel].data() + static_cast<std::size_t>(y) * view.width + x0;
+        for (int j = 0; j < lanes; ++j)
+          row[j] = amplitude[j] > 0.0 ? static_cast<float>(20.0 * std::log10(amplitude[j]))
+                                      : -std::numeric_limits<float>::infinity();
+      }
+    }
+    if (progress) progress(static_cast<double>(x0 + lanes) / view.width);
   }
   return levels;
 }
