@@ -57,12 +57,13 @@ void Batched(benchmark::State& state) {
 
 constexpr int kDense = static_cast<int>(GridKind::kDense);
 constexpr int kBlocks = static_cast<int>(GridKind::kBlocks);
+constexpr int kExtreme = static_cast<int>(GridKind::kExtreme);
 
-BENCHMARK(Plain)->ArgNames({"blocks", "rows"})->Args({kDense, 64})->Args({kBlocks, 64})
+BENCHMARK(Plain)->ArgNames({"kind", "rows"})->Args({kDense, 64})->Args({kBlocks, 64})->Args({kExtreme, 64})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Batched)->ArgNames({"blocks", "rows", "threads"})
+BENCHMARK(Batched)->ArgNames({"kind", "rows", "threads"})
     ->Args({kDense, 64, 1})->Args({kDense, 64, 2})->Args({kBlocks, 64, 1})->Args({kBlocks, 64, 2})
-    ->Args({kDense, 200, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Args({kDense, 200, 2})->Args({kExtreme, 64, 1})->Args({kExtreme, 200, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace gridwave::bench

@@ -11,10 +11,12 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include <pthread.h>
 
 #include "batch_render.h"
 #include "constants.h"
@@ -53,7 +55,11 @@ class RenderPipeline {
 
  private:
   struct InFlight;
+  void start_workers(int threads);
   void work();
+  void render_ready(std::unique_lock<std::mutex>& lock);
+  bool all_done_or_failed() const;  // with the lock held
+  void throw_failure();             // with the lock held
   bool take_ready(int& range, std::int64_t& batch);
   void render(int range, std::int64_t batch);
 
@@ -68,7 +74,8 @@ class RenderPipeline {
   std::vector<std::int64_t> taken_;  // per range: batches taken
   std::vector<std::int64_t> done_;   // per range: batches done
   bool closing_ = false;
-  std::vector<std::thread> workers_;
+  std::exception_ptr failure_;  // what stopped a range, thrown to the caller
+  std::vector<pthread_t> workers_;
 };
 
 // Rows per batch for rendering `rows` rows: at most kBatchRows, and as even

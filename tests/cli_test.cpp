@@ -14,6 +14,7 @@
 
 #include "console.h"
 #include "constants.h"
+#include "grid_wave.h"
 #include "test_support.h"
 #include "tone.h"
 #include "wave_out.h"
@@ -391,6 +392,39 @@ TEST_F(Cli, SaveThroughDanglingLinkCreatesItsTarget) {
                        "' was not opened\n" + text(JapaneseText::kSaveFailed));
   EXPECT_TRUE(fs::is_symlink(dir / "lost.wav"));
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "lost.wav", "made.wav", "sub"}));
+}
+
+// The in-memory render gives the program's bytes, and counts the samples the
+// program warns about.
+TEST_F(Cli, InMemoryRenderWritesWhatTheProgramWrites) {
+  struct Case {
+    const char* name;
+    std::int32_t rows;
+    Cells cells;
+  };
+  const std::vector<Case> cases = {
+      {"silent", 1, {}},
+      {"scaled", 4, testing::make_cells(4, [](int r, int k) { return (k % 7 - 3) * 300 * r; })},
+      {"loud, unscaled", 5, testing::make_cells(5, [](int r, int k) { return r == 1 ? 309 : r == 4 && k == 0 ? 19 : 0; })},
+      {"two batches with extremes", 75, testing::make_cells(75, [](int r, int k) {
+         return (r + k) % 37 == 0 ? INT32_MIN : (r * 7919 + k * 104729) % 2001 - 1000;
+       })},
+  };
+  for (const auto& c : cases) {
+    testing::write_bytes(in, testing::grid_bytes(c.rows, c.cells));
+    const auto r = gridwave_io();
+    ASSERT_EQ(r.status, 0) << c.name;
+    for (const int threads : {1, 3}) {
+      std::int64_t loud = -1;
+      EXPECT_EQ(render_grid_wave(c.rows, c.cells, threads, &loud), testing::read_bytes(out)) << c.name;
+      std::string warnings;
+      for (std::int64_t i = 0; i < loud; ++i) warnings += "Error";
+      EXPECT_NE(r.out.find(warnings + text(JapaneseText::kFinished)), std::string::npos) << c.name;
+      EXPECT_EQ(r.out.find(warnings + "Error"), std::string::npos) << c.name;
+    }
+  }
+  EXPECT_THROW(render_grid_wave(3, Cells(599, 1), 1), std::invalid_argument);
+  EXPECT_THROW(render_grid_wave(kMaxRowCount + 1, Cells(), 1), std::invalid_argument);
 }
 
 }  // namespace

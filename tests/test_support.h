@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gridwave::testing {
@@ -54,6 +55,8 @@ struct RunOptions {
   std::vector<std::string> env;    // extra NAME=VALUE entries
   long file_size_limit = -1;       // RLIMIT_FSIZE in bytes for the child, -1 for none
   std::string cwd = {};           // working folder for the child, empty to keep the current one
+  std::vector<std::pair<int, long>> limits = {};  // (RLIMIT_..., value) set in the child
+  int user = -1;                   // user and group id to run the child as (needs root), -1 to keep
 };
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,

@@ -14,6 +14,7 @@
 #include "grid_output.h"
 #include "level_defaults.h"
 #include "spectrogram_render.h"
+#include "standard_descriptors.h"
 #include "tone_analysis.h"
 #include "tool_error.h"
 
@@ -58,6 +59,7 @@ bool ends_in_png(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ensure_standard_descriptors();
   SpectrogramOptions options;
   std::string sound_path, png_path, grid_path;
   std::int32_t rows = 0;
