@@ -39,11 +39,11 @@ int main(int argc, char** argv) {
       "(from --seed), so the tones never line up into a spike. The sound is normalised to its peak "
       "(--peak) and saved as WAV or FLAC by SOUND's extension.\n\n"
       "Rows by default: a spectrogram with a window of T seconds tells apart tones about 1/T Hz "
-      "apart and moments about T apart. Rows sit closest at the bottom of a log range, so a window "
-      "T separates ln(high/low) / ln(1 + 1/(T low)) rows (linear: (high - low) T) and shows "
-      "duration / T moments. The default row count is where the two counts are equal: 104 rows for "
-      "10 s over 312.5 ... 10000 Hz. More rows than that blur into each other in any one view and "
-      "beat; --rows overrides.",
+      "apart and moments about T apart. Rows are spaced evenly in Hz (on a log scale each takes the "
+      "picture at its own height), so a window T separates (high - low) T rows and shows duration / T "
+      "moments. The default row count is where the two are equal, sqrt(duration (high - low)): 311 "
+      "rows 31 Hz apart for 10 s over 312.5 ... 10000 Hz. More rows than that blur into each other "
+      "in any view that shows the picture's timing; --rows overrides.",
       "img2sound"};
   std::string image_path, sound_path;
   app.add_option("IMAGE", image_path, "Picture to read")->required();
