@@ -20,6 +20,9 @@ packages=(
   libhwy-dev
   libbenchmark-dev
   time
+  libcairo2-dev
+  fonts-dejavu-core
+  sox
 )
 
 missing=()

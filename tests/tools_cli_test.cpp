@@ -116,6 +116,31 @@ TEST_F(Tools, WrongCommandLinesAreUsageErrors) {
   }
 }
 
+// Each tool's numeric options go through the same strict reading.
+TEST_F(Tools, BadNumbersAreNamedPlainly) {
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {IMG2GRID_BIN, {"a.png", "b.grid", "--height", "5 "}, "img2grid: --height: '5 ' is not a whole number"},
+      {IMG2GRID_BIN, {"a.png", "b.grid", "--db-range", "nan"}, "img2grid: --db-range: 'nan' is not a finite number"},
+      {IMG2GRID_BIN, {"a.png", "b.grid", "--max-cell", "0x10"}, "img2grid: --max-cell: '0x10' is not a whole number"},
+      {SPECTROGRAM_BIN, {"a.wav", "b.png", "--width", "0x10"}, "spectrogram: --width: '0x10' is not a whole number"},
+      {SPECTROGRAM_BIN, {"a.wav", "b.png", "--high", "inf"}, "spectrogram: --high: 'inf' is not a finite number"},
+      {SPECTROGRAM_BIN, {"a.wav", "b.png", "--top", "nan"}, "spectrogram: --top: 'nan' is not a finite number"},
+      {SPECTROGRAM_BIN, {"a.wav", "b.png", "--low", "0"}, "spectrogram: --low: 0 is out of range: it must be above 0"},
+      {SPECTROGRAM_BIN, {"a.wav", "b.png", "--height", "9000"},
+       "spectrogram: --height: 9000 is out of range: it must be from 1 to 8000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const RunResult r = testing::run_program(c.program, c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, c.message + " (see --help)\n");
+  }
+}
+
 TEST_F(Tools, Img2gridRefusesBadPicturesAndKeepsTheOldGrid) {
   const Bytes png = testing::encode_png(3, 1, {SPNG_COLOR_TYPE_GRAYSCALE, 8}, {0, 128, 255});
   testing::write_bytes(path("truncated.png"), Bytes(png.begin(), png.end() - 20));

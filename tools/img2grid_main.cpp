@@ -29,19 +29,19 @@ int main(int argc, char** argv) {
   app.add_option("GRID", grid_path, "Grid file to write (replaced only once it is complete)")->required();
   app.add_option("--height", height, "Resample the picture to H rows (grid row count H + 1); default: its own height")
       ->type_name("H")
-      ->check(CLI::Range(1, kMaxGridRows - 1));
+      ->transform(whole_number(1, kMaxGridRows - 1));
   auto* linear = app.add_flag("--linear", mapping.linear, "Map brightness to amplitude in proportion, not to decibels");
   app.add_option("--db-range", mapping.range_db,
                  "Decibels between full brightness and the darkest grey above black (default " +
                      std::to_string(static_cast<int>(kDefaultRangeDb)) + ")")
       ->type_name("DB")
-      ->check(CLI::Range(1.0, 200.0))
+      ->transform(real_number(1.0, 200.0))
       ->excludes(linear);
   app.add_option("--max-cell", mapping.max_cell,
                  "Cell value of full brightness; each unit is an amplitude of 100 (default " +
                      std::to_string(kDefaultMaxCell) + ")")
       ->type_name("N")
-      ->check(CLI::Range(1, 1000000));
+      ->transform(whole_number(1, 1000000));
   app.add_flag("--invert", mapping.invert, "Dark pixels loud, bright pixels silent");
 
   const int parsed = parse_command_line(app, argc, argv);

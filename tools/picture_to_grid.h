@@ -9,16 +9,9 @@
 
 #include "grid_output.h"
 #include "image_input.h"
+#include "level_defaults.h"
 
 namespace gridwave::tools {
-
-// The largest cell value by default. A cell of 1000 sounds at an amplitude
-// of 100,000, so even a single bright row makes gridwave scale the sum down
-// to full scale rather than leave it quiet; and 1 ... 1000 gives a 60 dB
-// range of distinct levels. Many bright rows sounding together only make
-// the scale-down deeper: gridwave scales by the peak, so nothing clips.
-inline constexpr std::int32_t kDefaultMaxCell = 1000;
-inline constexpr double kDefaultRangeDb = 60.0;
 
 struct CellMapping {
   bool linear = false;       // brightness -> amplitude; otherwise brightness -> decibels

@@ -9,7 +9,7 @@
 #include "cli_support.h"
 #include "constants.h"
 #include "grid_output.h"
-#include "picture_to_grid.h"
+#include "level_defaults.h"
 #include "png_output.h"
 #include "sound_input.h"
 #include "tone.h"
@@ -63,36 +63,37 @@ int main(int argc, char** argv) {
   app.add_option("PNG", png_path, "PNG picture to write (replaced only once it is complete)")->required();
   app.add_option("--width", view.width, "Picture width in pixels (default 800)")
       ->type_name("PIXELS")
-      ->check(CLI::Range(1, 8000));
+      ->transform(whole_number(1, 8000));
   app.add_option("--height", view.height, "Picture height in pixels (default 400)")
       ->type_name("PIXELS")
-      ->check(CLI::Range(1, 8000));
+      ->transform(whole_number(1, 8000));
   app.add_option("--low", view.low_hz, "Frequency at the bottom edge in Hz (default 312.5)")
       ->type_name("HZ")
-      ->check(CLI::PositiveNumber);
+      ->transform(real_above(0.0));
   app.add_option("--high", view.high_hz, "Frequency at the top edge in Hz (default 10000)")
       ->type_name("HZ")
-      ->check(CLI::PositiveNumber);
+      ->transform(real_above(0.0));
   app.add_option("--db-range", range_db,
                  "Decibels from the brightest colour down to the floor colour (default 60)")
       ->type_name("DB")
-      ->check(CLI::Range(1.0, 200.0));
+      ->transform(real_number(1.0, 200.0));
   app.add_option("--top", top_db,
                  "Level in dB relative to a full-scale sine that is drawn brightest "
                  "(default: the loudest point of the picture)")
-      ->type_name("DB");
+      ->type_name("DB")
+      ->transform(real_number(-1000.0, 1000.0));
   auto* grid = app.add_option("--grid", grid_path,
                               "Also write the sound as a grid file: every row's level in every "
                               "column, at the row's own pitch")
                    ->type_name("FILE");
   auto* rows_option = app.add_option("--rows", rows, "Row count of the grid file written by --grid")
                           ->type_name("N")
-                          ->check(CLI::Range(1, kMaxGridRows));
+                          ->transform(whole_number(1, kMaxGridRows));
   auto* max_cell = app.add_option("--grid-max-cell", grid_max_cell,
                                   "Cell value of the loudest cell in the grid file (default " +
                                       std::to_string(kDefaultMaxCell) + ")")
                        ->type_name("N")
-                       ->check(CLI::Range(1, 1000000));
+                       ->transform(whole_number(1, 1000000));
   grid->needs(rows_option);
   rows_option->needs(grid);
   max_cell->needs(grid);
