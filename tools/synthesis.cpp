@@ -177,7 +177,7 @@ void render_fast(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end
 void apply_fades(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end, float* out) {
   if (plan.fade <= 0) return;
   auto shape = [&plan](std::int64_t distance) {  // raised cosine, 0 at the very end
-    return 0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(distance) + 0.5) / plan.fade);
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * static_cast<double>(distance) / plan.fade);
   };
   for (std::int64_t n = begin; n < std::min(end, plan.fade); ++n) out[n - begin] *= static_cast<float>(shape(n));
   for (std::int64_t n = std::max(begin, plan.frames - plan.fade); n < end; ++n)
