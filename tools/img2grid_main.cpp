@@ -14,12 +14,12 @@ using namespace gridwave::tools;
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Turns a picture (PNG, or binary PGM/PPM) into a grid file for gridwave. The picture's "
+      "Turns a picture (PNG, JPEG, GIF, BMP, WebP, or binary PGM/PPM) into a grid file for gridwave. The picture's "
       "top row becomes grid row 1, the highest pitch; grid row 0 stays silent, so a picture of "
       "H rows gives a grid of H + 1 rows. Its width is resampled to the grid's " +
           std::to_string(kCellsPerRow) +
-          " columns by area averaging. Brightness is the pixel's luma, transparency composited "
-          "over black; by default it maps to a level in decibels, so that the spectrogram tool's "
+          " columns by area averaging. Brightness is the pixel's luma, but at least half its strongest colour channel, "
+          "transparency composited over black; by default it maps to a level in decibels, so that the spectrogram tool's "
           "default view shows the picture as drawn. Black is always silent.",
       "img2grid"};
   std::string image_path, grid_path;

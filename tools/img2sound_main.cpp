@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
       "glide from column to column and the ends fade, so nothing clicks; start phases are random "
       "(from --seed), so the tones never line up into a spike. The sound is normalised to its peak "
       "(--peak) and saved as WAV or FLAC by SOUND's extension.\n\n"
-      "Rows by default: a spectrogram with a window of T seconds tells apart tones about 1/T Hz "
+      "Rows by default, from the time-frequency limit: a spectrogram with a window of T seconds tells apart tones about 1/T Hz "
       "apart and moments about T apart. Rows are spaced evenly in Hz (on a log scale each takes the "
       "picture at its own height), so a window T separates (high - low) T rows and shows duration / T "
       "moments. The default row count is where the two are equal, sqrt(duration (high - low)): 311 "

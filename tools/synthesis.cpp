@@ -141,14 +141,18 @@ AmplitudeRamp amplitude_ramp(const SynthesisPlan& plan, int p, std::int64_t n) {
 }
 
 void render_plain(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end, float* out) {
-  for (std::int64_t n = begin; n < end; ++n) {
-    double sum = 0.0;
+  std::vector<double> sum(end - begin, 0.0);
+  for (std::int64_t n = begin; n < end;) {
+    const std::int64_t stop = std::min(end, piece_end(plan, n));
     for (int p = 0; p < plan.partials; ++p) {
       const AmplitudeRamp ramp = amplitude_ramp(plan, p, n);
-      sum += ramp.start * std::sin(plan.phase[p] + plan.step[p] * static_cast<double>(n));
+      for (std::int64_t i = n; i < stop; ++i)
+        sum[i - begin] += (ramp.start + ramp.slope * static_cast<double>(i - n)) *
+                          std::sin(plan.phase[p] + plan.step[p] * static_cast<double>(i));
     }
-    out[n - begin] = static_cast<float>(sum);
+    n = stop;
   }
+  for (std::int64_t i = 0; i < end - begin; ++i) out[i] = static_cast<float>(sum[i]);
 }
 
 void render_fast(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end, float* out) {
