@@ -49,7 +49,7 @@ TEST_F(Tools, Img2gridWritesTheGridForAPicture) {
   // 4 x 2 grey picture: a white pixel and three black ones on top, mid grey below.
   testing::write_bytes(path("in.pgm"), testing::encode_pnm(4, 2, 1, 255, {255, 0, 0, 0, 51, 51, 51, 51}));
 
-  RunResult r = img2grid({path("in.pgm"), path("out.grid"), "--linear", "--max-cell", "50"});
+  RunResult r = img2grid({path("in.pgm"), path("out.grid"), "--linear", "--max-cell", "50", "--height", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -61,6 +61,12 @@ TEST_F(Tools, Img2gridWritesTheGridForAPicture) {
     EXPECT_EQ(cells[200 + k], k < 50 ? 50 : 0);    // the top row, highest pitch
     EXPECT_EQ(cells[400 + k], 10);                 // 0.2 * 50
   }
+
+  // By default the picture becomes 80 rows.
+  r = img2grid({path("in.pgm"), path("out.grid")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  cells = testing::read_grid_cells(path("out.grid"), rows);
+  EXPECT_EQ(rows, 81);
 
   // By default brightness is a level in decibels; --height resamples rows.
   r = img2grid({path("in.pgm"), path("out.grid"), "--height", "4", "--invert"});

@@ -175,7 +175,8 @@ TEST(PictureToGrid, TopRowSoundsHighestAndRowZeroIsSilent) {
   // 2 x 3 picture: rows from the top 1.0, 0.5, 0.0; right column half as bright.
   const LumaImage image{2, 3, {1.0f, 0.5f, 0.5f, 0.25f, 0.0f, 0.0f}};
   const CellMapping linear{true, 60.0, 100, false};
-  const Grid grid = picture_to_grid(image, std::nullopt, linear);
+  EXPECT_EQ(picture_to_grid(image, std::nullopt, linear).rows, kDefaultPictureRows + 1);
+  const Grid grid = picture_to_grid(image, 3, linear);
   ASSERT_EQ(grid.rows, 4);
   ASSERT_EQ(grid.cells.size(), 4u * kCellsPerRow);
   for (int k = 0; k < kCellsPerRow; ++k) {

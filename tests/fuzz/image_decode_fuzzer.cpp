@@ -3,6 +3,7 @@
 // ToolError or decoded into sane brightness values; a decoded picture always
 // maps onto a well-formed grid, and a short sound of it is finite and within
 // the sum of its rows' amplitudes.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -39,11 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (float v : image.luma) check(v >= 0.0f && v <= 1.0f, "brightness outside 0 ... 1");
 
   // Tall pictures are squeezed, so one input stays fast.
-  const std::optional<int> height =
-      image.height > 64 ? std::optional<int>(64) : std::nullopt;
+  const std::optional<int> height = std::min(image.height, 64);
   CellMapping mapping;
   const Grid grid = picture_to_grid(image, height, mapping);
-  check(grid.rows == height.value_or(image.height) + 1, "wrong row count");
+  check(grid.rows == *height + 1, "wrong row count");
   check(grid.cells.size() == static_cast<std::size_t>(grid.rows) * 200, "wrong cell count");
   for (int k = 0; k < 200; ++k) check(grid.at(0, k) == 0, "row 0 not silent");
   for (std::int32_t c : grid.cells) check(c >= 0 && c <= mapping.max_cell, "cell outside its range");
