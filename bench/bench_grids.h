@@ -2,6 +2,7 @@
 // whose sound comes in rectangular patches, as a picture's bright areas do.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -9,15 +10,20 @@
 
 namespace gridwave::bench {
 
-enum class GridKind { kDense, kBlocks };
+enum class GridKind { kDense, kBlocks, kExtreme };
 
 // Cells of `rows` rows of 200 columns (row 0 included, as in the file).
 // kDense: every cell random in 0 ... 255. kBlocks: tiles of 8 rows x 10
-// columns, four out of five silent, the rest random in 1 ... 255.
+// columns, four out of five silent, the rest random in 1 ... 255. kExtreme:
+// every cell INT32_MIN, the loudest a cell can be.
 inline std::vector<std::int32_t> make_grid(GridKind kind, int rows, unsigned seed = 1) {
   constexpr int kColumns = 200;
   std::mt19937 rng(seed);
   std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * kColumns);
+  if (kind == GridKind::kExtreme) {
+    cells.assign(cells.size(), INT32_MIN);
+    return cells;
+  }
   const int tile_rows = (rows + 7) / 8;
   std::vector<bool> loud(static_cast<std::size_t>(tile_rows) * (kColumns / 10));
   for (std::size_t t = 0; t < loud.size(); ++t) loud[t] = rng() % 5 == 0;
@@ -34,6 +40,7 @@ inline std::vector<std::int32_t> make_grid(GridKind kind, int rows, unsigned see
 inline bool parse_kind(const std::string& name, GridKind& kind) {
   if (name == "dense") kind = GridKind::kDense;
   else if (name == "blocks") kind = GridKind::kBlocks;
+  else if (name == "extreme") kind = GridKind::kExtreme;
   else return false;
   return true;
 }

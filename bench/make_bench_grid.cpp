@@ -1,4 +1,4 @@
-// Writes a benchmark grid file: make_bench_grid dense|blocks ROWS PATH [SEED]
+// Writes a benchmark grid file: make_bench_grid dense|blocks|extreme ROWS PATH [SEED]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
   gridwave::bench::GridKind kind;
   if ((argc != 4 && argc != 5) || !gridwave::bench::parse_kind(argv[1], kind) || std::atoi(argv[2]) < 1) {
-    std::fprintf(stderr, "usage: make_bench_grid dense|blocks ROWS PATH [SEED]\n");
+    std::fprintf(stderr, "usage: make_bench_grid dense|blocks|extreme ROWS PATH [SEED]\n");
     return 2;
   }
   const int rows = std::atoi(argv[2]);

@@ -1,5 +1,5 @@
 // The two renderers on the same grids: render_cells row after row (the plain
-// reference) and render_batch with 1 and 2 threads. Items are samples of one
+// reference) and render_cells_batched with 1 and 2 threads. Items are samples of one
 // row (rows x 802,000 per iteration).
 #include <benchmark/benchmark.h>
 
@@ -7,6 +7,7 @@
 
 #include "batch_render.h"
 #include "render_pipeline.h"
+#include "render_testing.h"
 #include "bench_grids.h"
 #include "tone.h"
 
@@ -44,7 +45,7 @@ void Batched(benchmark::State& state) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   const std::uint64_t fallbacks_before = sin_fallback_count();
   for (auto _ : state) {
-    render_batch(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kColumnCount, threads);
+    render_cells_batched(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kColumnCount, threads);
     benchmark::DoNotOptimize(acc.data());
   }
   const double row_samples = static_cast<double>(state.iterations()) * g.rows * kSampleCount;
@@ -57,12 +58,13 @@ void Batched(benchmark::State& state) {
 
 constexpr int kDense = static_cast<int>(GridKind::kDense);
 constexpr int kBlocks = static_cast<int>(GridKind::kBlocks);
+constexpr int kExtreme = static_cast<int>(GridKind::kExtreme);
 
-BENCHMARK(Plain)->ArgNames({"blocks", "rows"})->Args({kDense, 64})->Args({kBlocks, 64})
+BENCHMARK(Plain)->ArgNames({"kind", "rows"})->Args({kDense, 64})->Args({kBlocks, 64})->Args({kExtreme, 64})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Batched)->ArgNames({"blocks", "rows", "threads"})
+BENCHMARK(Batched)->ArgNames({"kind", "rows", "threads"})
     ->Args({kDense, 64, 1})->Args({kDense, 64, 2})->Args({kBlocks, 64, 1})->Args({kBlocks, 64, 2})
-    ->Args({kDense, 200, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Args({kDense, 200, 2})->Args({kExtreme, 64, 1})->Args({kExtreme, 200, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace gridwave::bench

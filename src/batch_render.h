@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "constants.h"
+#include "exact_arithmetic.h"
 
 namespace gridwave {
 
@@ -16,10 +17,17 @@ inline constexpr int kBatchRows = 64;
 // Angles per row in the turn tables: two of the widest vectors of doubles.
 inline constexpr int kTurnLanes = 16;
 
-// turn_cos[r * kTurnLanes + j] = cos(j * steps[r]) and turn_sin likewise, for
-// j = 0 ... kTurnLanes-1: how far each row's phase turns within a pair of
-// sample vectors.
-void fill_turn_tables(const double* steps, int rows, double* turn_cos, double* turn_sin);
+// How far each row's phase turns from the middle of a pair of sample vectors
+// to each of its samples: for j = 0 ... kTurnLanes-1,
+// a = (j - kTurnMiddle) * steps[r], turns[r * kTurnLanes + j] = a / kFullCircle,
+// and cos and sin of a.
+inline constexpr int kTurnMiddle = kTurnLanes / 2;
+struct TurnTables {
+  alignas(64) double turns[kBatchRows * kTurnLanes];
+  alignas(64) double cos[kBatchRows * kTurnLanes];
+  alignas(64) double sin[kBatchRows * kTurnLanes];
+};
+void fill_turn_tables(const double* steps, int rows, TurnTables& tables);
 
 // Samples [begin, end) of a batch of rows.
 struct RangeJob {
@@ -31,8 +39,7 @@ struct RangeJob {
   std::int64_t end;
   const double* start_phases;  // each row's phase at sample begin; null: all 0 (begin must be 0)
   double* end_phases;          // receives each row's phase at sample end, unless null
-  const double* turn_cos;      // from fill_turn_tables, 64-byte aligned
-  const double* turn_sin;
+  const TurnTables* turns;     // from fill_turn_tables
   // The slots are still 0 and were never touched: they are written without
   // being read first, so a fresh page is mapped once instead of being mapped
   // to the zero page and copied on the first write.
@@ -42,9 +49,6 @@ struct RangeJob {
 // Adds samples [begin, end) of the job's rows into the accumulator, exactly
 // as render_cells would, each slot taking the rows in ascending order.
 // Returns how many row samples were recomputed with std::sin.
-std::uint64_t render_range(const RangeJob& job);
-
-// The SIMD instruction set render_range uses now, e.g. "AVX3" or "AVX2".
-const char* render_target_name();
+std::uint64_t render_sample_range(const RangeJob& job);
 
 }  // namespace gridwave

@@ -26,6 +26,12 @@ inline constexpr int kCellsPerRow = 200;
 inline constexpr int kCellBytes = 4;
 inline constexpr std::int64_t kRowBytes = std::int64_t{kCellsPerRow} * kCellBytes;
 
+// The largest row count whose sums always stay where the conversion of a
+// double to a 64-bit slot is defined (below 2^63): each of the rows 1 ... c-1
+// adds at most |INT32_MIN| * 100 to a slot, and 42,949,672 such rows stay
+// below 2^63 with a wide margin for rounding.
+inline constexpr std::int32_t kMaxRowCount = 42'949'673;
+
 // Pitch scale and oscillator.
 inline constexpr double kTopFrequency = 10000.0;  // what row 0 would sound at
 inline constexpr double kSpanOctaves = 5.0;       // row c would sound at 312.5 Hz

@@ -1,3 +1,7 @@
 #include "run.h"
+#include "standard_descriptors.h"
 
-int main(int argc, char** argv) { return gridwave::run(argc, argv); }
+int main(int argc, char** argv) {
+  gridwave::ensure_standard_descriptors();
+  return gridwave::run(argc, argv);
+}

@@ -1,10 +1,14 @@
 #include "render_pipeline.h"
+#include "render_testing.h"
 
+#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 #include "tone.h"
 
@@ -27,9 +31,11 @@ struct RenderPipeline::InFlight {
   Batch batch;
   int rows = 0;
   double steps[kBatchRows];
-  alignas(64) double turn_cos[kBatchRows * kTurnLanes];
-  alignas(64) double turn_sin[kBatchRows * kTurnLanes];
-  std::vector<double> phases;  // [range][row]: each row's phase where the range starts
+  TurnTables turns;
+  // Each row's phase where the batch's last finished range ended. Ranges of
+  // one batch run one after another, and each takes its start phases
+  // before it writes its end phases, so one set serves them all.
+  double phases[kBatchRows];
 };
 
 RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads, bool untouched)
@@ -46,23 +52,46 @@ RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads, bool
   const std::size_t range_count = bounds_.size() - 1;
   taken_.assign(range_count, 0);
   done_.assign(range_count, 0);
-  for (int i = 0; i < threads + 1; ++i) {
-    slots_.push_back(std::make_unique<InFlight>());
-    slots_.back()->phases.assign(range_count * kBatchRows, 0.0);
+  // A thread can work only on a batch of its own (a batch's ranges follow
+  // one another), so one batch more than threads keeps them all busy.
+  for (int i = 0; i < threads + 1; ++i) slots_.push_back(std::make_unique<InFlight>());
+  if (range_count > 0) start_workers(threads);
+}
+
+// The workers need little stack; a small one lets many threads start under
+// an address-space limit (the default would be 8 MB each).
+constexpr std::size_t kWorkerStack = std::size_t{1} << 20;
+
+void RenderPipeline::start_workers(int threads) {
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return;
+  pthread_attr_setstacksize(&attr, kWorkerStack);
+  workers_.reserve(static_cast<std::size_t>(threads));
+  for (int t = 0; t < threads; ++t) {
+    pthread_t thread;
+    auto start = [](void* pipeline) -> void* {
+      static_cast<RenderPipeline*>(pipeline)->work();
+      return nullptr;
+    };
+    // No more threads (a process or memory limit): render with those that
+    // started, or on the calling thread alone.
+    if (pthread_create(&thread, &attr, start, this) != 0) break;
+    workers_.push_back(thread);
   }
-  if (range_count > 0) {
-    for (int t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
-  }
+  pthread_attr_destroy(&attr);
 }
 
 RenderPipeline::~RenderPipeline() {
-  finish();
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return all_done_or_failed(); });
+  }
   {
     std::lock_guard lock(mutex_);
     closing_ = true;
   }
   changed_.notify_all();
-  for (auto& w : workers_) w.join();
+  for (pthread_t w : workers_) pthread_join(w, nullptr);
 }
 
 RenderPipeline::Batch& RenderPipeline::next_batch() {
@@ -70,9 +99,18 @@ RenderPipeline::Batch& RenderPipeline::next_batch() {
   // The slot's previous batch must be finished.
   const auto count = static_cast<std::int64_t>(slots_.size());
   changed_.wait(lock, [&] {
-    return done_.empty() || submitted_ - done_.back() < count;
+    return failure_ != nullptr || done_.empty() || submitted_ - done_.back() < count;
   });
+  throw_failure();
   return slots_[static_cast<std::size_t>(submitted_ % count)]->batch;
+}
+
+bool RenderPipeline::all_done_or_failed() const {
+  return failure_ != nullptr || done_.empty() || done_.back() == submitted_;
+}
+
+void RenderPipeline::throw_failure() {
+  if (failure_ != nullptr) std::rethrow_exception(failure_);
 }
 
 void RenderPipeline::submit(int rows) {
@@ -81,11 +119,14 @@ void RenderPipeline::submit(int rows) {
   InFlight& f = *slots_[static_cast<std::size_t>(submitted_ % static_cast<std::int64_t>(slots_.size()))];
   f.rows = std::clamp(rows, 0, kBatchRows);
   for (int r = 0; r < f.rows; ++r) f.steps[r] = phase_step(f.batch.frequencies[r]);
-  fill_turn_tables(f.steps, f.rows, f.turn_cos, f.turn_sin);
-  {
-    std::lock_guard lock(mutex_);
-    ++submitted_;
+  fill_turn_tables(f.steps, f.rows, f.turns);
+  std::unique_lock lock(mutex_);
+  ++submitted_;
+  if (workers_.empty()) {
+    render_ready(lock);  // no thread could be started: render here
+    throw_failure();
   }
+  lock.unlock();
   changed_.notify_all();
 }
 
@@ -97,12 +138,14 @@ int batch_rows_for(std::int64_t rows) {
 
 std::int64_t RenderPipeline::finished() {
   std::lock_guard lock(mutex_);
+  throw_failure();
   return done_.empty() ? submitted_ : done_.back();
 }
 
 void RenderPipeline::finish() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return done_.empty() || done_.back() == submitted_; });
+  changed_.wait(lock, [&] { return all_done_or_failed(); });
+  throw_failure();
 }
 
 // The oldest range that is ready: its batch is submitted, the same range of
@@ -126,19 +169,29 @@ bool RenderPipeline::take_ready(int& range, std::int64_t& batch) {
 void RenderPipeline::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    int range = 0;
-    std::int64_t batch = 0;
-    if (take_ready(range, batch)) {
-      lock.unlock();
+    render_ready(lock);
+    if (closing_ || failure_ != nullptr) return;
+    changed_.wait(lock);
+  }
+}
+
+// Renders ranges while any is ready. A failure (memory running out) is kept
+// for the calling thread to throw, and stops the pipeline.
+void RenderPipeline::render_ready(std::unique_lock<std::mutex>& lock) {
+  int range = 0;
+  std::int64_t batch = 0;
+  while (failure_ == nullptr && take_ready(range, batch)) {
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
       render(range, batch);
-      lock.lock();
-      ++done_[static_cast<std::size_t>(range)];
-      changed_.notify_all();
-    } else if (closing_) {
-      return;
-    } else {
-      changed_.wait(lock);
+    } catch (...) {
+      failure = std::current_exception();
     }
+    lock.lock();
+    if (failure != nullptr) failure_ = failure;
+    else ++done_[static_cast<std::size_t>(range)];
+    changed_.notify_all();
   }
 }
 
@@ -152,15 +205,14 @@ void RenderPipeline::render(int range, std::int64_t batch) {
                      f.rows,
                      bounds_[r],
                      bounds_[r + 1],
-                     r == 0 ? nullptr : f.phases.data() + r * kBatchRows,
-                     last ? nullptr : f.phases.data() + (r + 1) * kBatchRows,
-                     f.turn_cos,
-                     f.turn_sin,
+                     r == 0 ? nullptr : f.phases,
+                     last ? nullptr : f.phases,
+                     &f.turns,
                      untouched_ && batch == 0};
-  fallback_total += render_range(job);
+  fallback_total += render_sample_range(job);
 }
 
-void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
+void render_cells_batched(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
                   int rows, int columns, int threads) {
   RenderPipeline pipeline(accumulator, columns, threads);
   const int size = batch_rows_for(rows);

@@ -11,13 +11,16 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include <pthread.h>
 
 #include "batch_render.h"
 #include "constants.h"
+#include "exact_arithmetic.h"
 
 namespace gridwave {
 
@@ -53,7 +56,11 @@ class RenderPipeline {
 
  private:
   struct InFlight;
+  void start_workers(int threads);
   void work();
+  void render_ready(std::unique_lock<std::mutex>& lock);
+  bool all_done_or_failed() const;  // with the lock held
+  void throw_failure();             // with the lock held
   bool take_ready(int& range, std::int64_t& batch);
   void render(int range, std::int64_t batch);
 
@@ -68,23 +75,12 @@ class RenderPipeline {
   std::vector<std::int64_t> taken_;  // per range: batches taken
   std::vector<std::int64_t> done_;   // per range: batches done
   bool closing_ = false;
-  std::vector<std::thread> workers_;
+  std::exception_ptr failure_;  // what stopped a range, thrown to the caller
+  std::vector<pthread_t> workers_;
 };
 
 // Rows per batch for rendering `rows` rows: at most kBatchRows, and as even
 // as can be, because a small last batch leaves threads idle at the end.
 int batch_rows_for(std::int64_t rows);
-
-// Adds `rows` rows into the accumulator, exactly as
-//   for r in 0 ... rows-1: render_cells(accumulator, frequencies[r], cells + r * kCellsPerRow, columns)
-// would, slot for slot. Row r's cells are cells[r * kCellsPerRow + k] for
-// k = 0 ... columns-1; columns is clamped to 0 ... kCellsPerRow. Renders with
-// `threads` threads (at least one).
-void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
-                  int rows, int columns, int threads);
-
-// Row samples recomputed with std::sin because the vector sine's error bound
-// left the truncated result in doubt; counted over the whole process.
-std::uint64_t sin_fallback_count();
 
 }  // namespace gridwave

@@ -64,8 +64,8 @@ std::vector<unsigned char> wave_header(std::int32_t length) {
 }
 
 // Samples [first, first + count) scaled, saturated and stored little-endian
-// at out; prints one "Error" for every sample above 32760 in magnitude.
-void encode_samples(const Slot* accumulator, double scale, int first, int count, unsigned char* out) {
+// at out; returns how many are above 32760 in magnitude.
+int encode_samples(const Slot* accumulator, double scale, int first, int count, unsigned char* out) {
   int warnings = 0;
   for (int i = 0; i < count; ++i) {
     const auto v = static_cast<std::int64_t>(static_cast<double>(accumulator[first + i]) * scale);
@@ -75,17 +75,18 @@ void encode_samples(const Slot* accumulator, double scale, int first, int count,
     out[2 * i] = static_cast<unsigned char>(sample);
     out[2 * i + 1] = static_cast<unsigned char>(sample >> 8);
   }
-  // Nothing else is printed among the warnings, so they can follow the loop.
-  for (int i = 0; i < warnings; ++i) say("Error");
+  return warnings;
 }
 
 }  // namespace
 
-std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length) {
+std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length, std::int64_t* loud_samples) {
   const int count = sample_count(length);
   std::vector<unsigned char> out = wave_header(length);
   out.resize(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
-  encode_samples(accumulator, level_scale(accumulator, count), 0, count, out.data() + kWaveHeaderBytes);
+  const int loud =
+      encode_samples(accumulator, level_scale(accumulator, count), 0, count, out.data() + kWaveHeaderBytes);
+  if (loud_samples != nullptr) *loud_samples = loud;
   return out;
 }
 
@@ -105,7 +106,9 @@ int write_wave(const Slot* accumulator, std::int32_t length, const char* path) {
   unsigned char piece[2 * kPiece];
   for (int first = 0; written && first < count; first += kPiece) {
     const int n = std::min(kPiece, count - first);
-    encode_samples(accumulator, scale, first, n, piece);
+    // Nothing else is printed among the warnings, so they can follow each piece.
+    const int loud = encode_samples(accumulator, scale, first, n, piece);
+    for (int i = 0; i < loud; ++i) say("Error");
     written = file.write(piece, 2 * static_cast<std::size_t>(n));
   }
   if (!written || file.commit() != SaveResult::kSaved) {

@@ -13,8 +13,10 @@ inline constexpr int kWaveHeaderBytes = 44;
 
 // The whole WAV file for the first (length / 100) * 4010 slots: the header,
 // then the samples, scaled down when the peak is above 32768 so that it lands
-// near 32000. Prints "Error" once for every sample above 32760 in magnitude.
-std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length);
+// near 32000. Prints nothing; loud_samples, unless null, receives how many
+// samples are above 32760 in magnitude (write_wave prints "Error" for each).
+std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length,
+                                       std::int64_t* loud_samples = nullptr);
 
 // Encodes and saves the WAV file at path; 0 when saved. On failure prints why
 // ("was not opened" or "could not be written") and returns 1; the path then

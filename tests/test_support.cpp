@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -120,6 +121,14 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    for (const auto& [resource, value] : options.limits) {
+      const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+      if (setrlimit(resource, &limit) != 0) _exit(125);
+    }
+    if (options.user >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.user)) != 0 ||
+                              setuid(static_cast<uid_t>(options.user)) != 0)) {
+      _exit(125);
     }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     execve(program.c_str(), argv.data(), envp.data());

@@ -5,11 +5,26 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gridwave::testing {
 
 using Cells = std::vector<std::int32_t>;
+
+// AddressSanitizer reserves terabytes of address space: tests that limit it
+// cannot run in the sanitizer build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitized = true;
+#else
+inline constexpr bool kAddressSanitized = false;
+#endif
+#else
+inline constexpr bool kAddressSanitized = false;
+#endif
 using Bytes = std::vector<unsigned char>;
 
 // A grid file: the row count, then the given cells (any number of them, so
@@ -54,6 +69,8 @@ struct RunOptions {
   std::vector<std::string> env;    // extra NAME=VALUE entries
   long file_size_limit = -1;       // RLIMIT_FSIZE in bytes for the child, -1 for none
   std::string cwd = {};           // working folder for the child, empty to keep the current one
+  std::vector<std::pair<int, long>> limits = {};  // (RLIMIT_..., value) set in the child
+  int user = -1;                   // user and group id to run the child as (needs root), -1 to keep
 };
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,

@@ -8,11 +8,13 @@
 #include "grid_output.h"
 #include "image_input.h"
 #include "picture_to_grid.h"
+#include "standard_descriptors.h"
 
 using namespace gridwave;
 using namespace gridwave::tools;
 
 int main(int argc, char** argv) {
+  ensure_standard_descriptors();
   CLI::App app{
       "Turns a picture (PNG, JPEG, GIF, BMP, WebP, or binary PGM/PPM) into a grid file for gridwave. The picture's "
       "top becomes grid row 1, the highest pitch; grid row 0 stays silent. The picture is resampled to H rows "

@@ -12,6 +12,7 @@
 #include "level_defaults.h"
 #include "png_output.h"
 #include "sound_input.h"
+#include "standard_descriptors.h"
 #include "tone.h"
 #include "tone_analysis.h"
 #include "tool_error.h"
@@ -44,6 +45,7 @@ std::vector<std::uint8_t> colour_levels(const std::vector<float>& levels, std::o
 }  // namespace
 
 int main(int argc, char** argv) {
+  ensure_standard_descriptors();
   // The rows' own scale: row 0 of any grid would sound at the top, row c at
   // the bottom.
   SpectrogramView view{800, 400, row_frequency(1, 1), row_frequency(0, 1)};
