@@ -8,7 +8,7 @@
 
 namespace gridwave {
 
-int render_rows(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length, bool) {
+int render_grid(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length, bool) {
   for (std::int32_t d = 1; d < rows; ++d) {
     if (render_row(accumulator, row_frequency(d, rows), length, d, path) != 0) return 1;
     if (d % 10 == 0) say("*");

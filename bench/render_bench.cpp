@@ -1,5 +1,5 @@
 // The two renderers on the same grids: render_cells row after row (the plain
-// reference) and render_batch with 1 and 2 threads. Items are samples of one
+// reference) and render_cells_batched with 1 and 2 threads. Items are samples of one
 // row (rows x 802,000 per iteration).
 #include <benchmark/benchmark.h>
 
@@ -7,6 +7,7 @@
 
 #include "batch_render.h"
 #include "render_pipeline.h"
+#include "render_testing.h"
 #include "bench_grids.h"
 #include "tone.h"
 
@@ -44,7 +45,7 @@ void Batched(benchmark::State& state) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   const std::uint64_t fallbacks_before = sin_fallback_count();
   for (auto _ : state) {
-    render_batch(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kColumnCount, threads);
+    render_cells_batched(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kColumnCount, threads);
     benchmark::DoNotOptimize(acc.data());
   }
   const double row_samples = static_cast<double>(state.iterations()) * g.rows * kSampleCount;

@@ -14,6 +14,7 @@ packages=(
   libsndfile1-dev
   libcli11-dev
   libjpeg62-turbo-dev
+  libturbojpeg0-dev
   libgif-dev
   libwebp-dev
   python3-numpy

@@ -65,10 +65,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "batch_render.h"
+#include "render_testing.h"
 #include "tone.h"
 
 #endif  // GRIDWAVE_BATCH_RENDER_SHARED
@@ -167,6 +169,47 @@ void RunPhases(double* phases, const double* steps, std::size_t stride, std::int
   }
 }
 
+// The sine of one row at the samples of vector `half` (0 or 1) of a pair,
+// by rotation from the pair's middle sample. With `unwrap`, each lane's
+// angle also loses the w (kFullCircle - 2 pi) by which its w wraps shifted
+// the phase (to first order: the shift is below 1e-10, its square
+// negligible), and lanes whose wrap the recurrence's rounding could have
+// put one sample earlier or later are marked in `doubt`. `middle_turns` is
+// the middle phase in full circles.
+template <bool unwrap>
+HWY_INLINE V Sine(const double* turn_cos, const double* turn_sin, const double* turns, V middle_sin,
+                  V middle_cos, V middle_turns, std::size_t half, hn::Mask<D>& doubt) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  // Lane j of this half is (half - 1) * lanes + j samples from the middle.
+  const std::size_t at = kTurnMiddle + half * lanes - lanes;
+  V tc = hn::Load(d, turn_cos + at);
+  V ts = hn::Load(d, turn_sin + at);
+  if constexpr (unwrap) {
+    const V q = hn::Add(middle_turns, hn::Load(d, turns + at));
+    const V wraps = hn::Floor(q);
+    const V off_centre = hn::Abs(hn::Sub(hn::Sub(q, wraps), hn::Set(d, 0.5)));
+    doubt = hn::Or(doubt, hn::Gt(off_centre, hn::Set(d, 0.5 - kWrapDoubt)));
+    // Turn the angle back by the shift: cos(a - x) = cos a + x sin a and
+    // sin(a - x) = sin a - x cos a, to first order.
+    const V shift = hn::Mul(wraps, hn::Set(d, kWrapShift));
+    const V tc_back = hn::MulAdd(shift, ts, tc);
+    ts = hn::NegMulAdd(shift, tc, ts);
+    tc = tc_back;
+  }
+  // sin(phase + a) = sin(phase) cos(a) + cos(phase) sin(a)
+  return hn::MulAdd(middle_cos, ts, hn::Mul(middle_sin, tc));
+}
+
+// Bound on the rotation's error for a row of this step when the wraps'
+// shift is left in: at most floor((2 lanes - 1) step / kFullCircle) + 1
+// wraps lie between a pair's middle and any of its samples.
+double ShiftedBound(double step) {
+  const double lanes = static_cast<double>(hn::Lanes(D()));
+  const double wraps = std::floor((2.0 * lanes - 1.0) * step / kFullCircle) + 1.0;
+  return wraps * kWrapShiftBound + kRotationBound;
+}
+
 // n doubles on the vector alignment; std::bad_alloc when memory runs out.
 hwy::AlignedFreeUniquePtr<double[]> Aligned(std::size_t n) {
   auto memory = hwy::AllocateAligned<double>(n);
@@ -204,7 +247,7 @@ class RangeRenderer {
     if (job.start_phases != nullptr) std::copy_n(job.start_phases, job.rows, phases_.get());
   }
 
-  std::uint64_t Render() {
+  std::uint64_t AddIntoAccumulator() {
     std::int64_t live_column = -1;
     for (std::int64_t i = job_.begin; i < job_.end;) {
       const std::int64_t column = i / kSamplesPerColumn;
@@ -244,8 +287,7 @@ class RangeRenderer {
   // out instead.
   LiveRow Live(int r, std::int32_t cell) const {
     const double gain = std::fabs(static_cast<double>(cell)) * kCellGain;
-    const double wraps = std::floor(static_cast<double>(2 * lanes_ - 1) * steps_[r] / kFullCircle) + 1.0;
-    const double shifted = (wraps * kWrapShiftBound + kRotationBound) * gain;
+    const double shifted = ShiftedBound(steps_[r]) * gain;
     const bool unwrap = shifted > 0.1;
     return {r, static_cast<double>(cell), unwrap, unwrap ? kRotationBound * gain : shifted,
             kVectorSinBound * gain};
@@ -279,37 +321,6 @@ class RangeRenderer {
     for (; v + 2 <= vectors; v += 2) Accumulate<true>(v);
     if (v < vectors) Accumulate<false>(v);
     for (std::int64_t k = 0; k < n; ++k) slots[k] = static_cast<Slot>(acc_[k]);
-  }
-
-  // The sine of one row at the samples of vector `half` (0 or 1) of a pair,
-  // by rotation from the pair's middle sample. With `unwrap`, each lane's
-  // angle also loses the w (kFullCircle - 2 pi) by which its w wraps shifted
-  // the phase (to first order: the shift is below 1e-10, its square
-  // negligible), and lanes whose wrap the recurrence's rounding could have
-  // put one sample earlier or later are marked in `doubt`. `middle_turns` is
-  // the middle phase in full circles.
-  template <bool unwrap>
-  HWY_INLINE V Sine(const double* turn_cos, const double* turn_sin, const double* turns, V middle_sin,
-                    V middle_cos, V middle_turns, std::size_t half, hn::Mask<D>& doubt) const {
-    const D d;
-    // Lane j of this half is (half - 1) * lanes_ + j samples from the middle.
-    const std::size_t at = kTurnMiddle + half * lanes_ - lanes_;
-    V tc = hn::Load(d, turn_cos + at);
-    V ts = hn::Load(d, turn_sin + at);
-    if constexpr (unwrap) {
-      const V q = hn::Add(middle_turns, hn::Load(d, turns + at));
-      const V wraps = hn::Floor(q);
-      const V off_centre = hn::Abs(hn::Sub(hn::Sub(q, wraps), hn::Set(d, 0.5)));
-      doubt = hn::Or(doubt, hn::Gt(off_centre, hn::Set(d, 0.5 - kWrapDoubt)));
-      // Turn the angle back by the shift: cos(a - x) = cos a + x sin a and
-      // sin(a - x) = sin a - x cos a, to first order.
-      const V shift = hn::Mul(wraps, hn::Set(d, kWrapShift));
-      const V tc_back = hn::MulAdd(shift, ts, tc);
-      ts = hn::NegMulAdd(shift, tc, ts);
-      tc = tc_back;
-    }
-    // sin(phase + a) = sin(phase) cos(a) + cos(phase) sin(a)
-    return hn::MulAdd(middle_cos, ts, hn::Mul(middle_sin, tc));
   }
 
   // Adds the live rows, ascending, into the slots of sample vector v (even:
@@ -422,7 +433,55 @@ class RangeRenderer {
   std::uint64_t fallbacks_ = 0;
 };
 
-std::uint64_t RenderRange(const RangeJob& job) { return RangeRenderer(job).Render(); }
+// The sines the renderer works with against std::sin of the recurrence's
+// own phases: each row's phase run `samples` samples from 0, a pair of
+// vectors at a time, as RenderBlock takes them.
+SineErrors MeasureSineErrors(const double* steps, int rows, std::int64_t samples) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  auto tables = std::make_unique<TurnTables>();
+  fill_turn_tables(steps, rows, *tables);
+  SineErrors worst{0.0, kRotationBound, 0.0, 0.0, kVectorSinBound};
+  HWY_ALIGN double phases[2 * hn::MaxLanes(d)];
+  HWY_ALIGN double y[hn::MaxLanes(d)];
+  HWY_ALIGN double shifted[hn::MaxLanes(d)];
+  HWY_ALIGN double vector_sin[hn::MaxLanes(d)];
+  HWY_ALIGN double doubtful[hn::MaxLanes(d)];
+  for (int r = 0; r < rows; ++r) {
+    const double* turn_cos = tables->cos + r * kTurnLanes;
+    const double* turn_sin = tables->sin + r * kTurnLanes;
+    const double* turns = tables->turns + r * kTurnLanes;
+    const double bound = ShiftedBound(steps[r]);
+    double phase = 0.0;
+    for (std::int64_t first = 0; first + static_cast<std::int64_t>(2 * lanes) <= samples; first += 2 * lanes) {
+      for (std::size_t j = 0; j < 2 * lanes; ++j) {
+        phases[j] = phase;
+        phase = advance_phase(phase, steps[r]);
+      }
+      const V middle = hn::Set(d, phases[lanes]);
+      const V middle_sin = hn::Sin(d, middle);
+      const V middle_cos = hn::Cos(d, middle);
+      const V middle_turns = hn::Set(d, phases[lanes] * (1.0 / kFullCircle));
+      for (std::size_t half = 0; half < 2; ++half) {
+        auto doubt = hn::FirstN(d, 0);
+        hn::Store(Sine<true>(turn_cos, turn_sin, turns, middle_sin, middle_cos, middle_turns, half, doubt), d, y);
+        hn::Store(hn::VecFromMask(d, doubt), d, doubtful);
+        hn::Store(Sine<false>(turn_cos, turn_sin, turns, middle_sin, middle_cos, middle_turns, half, doubt), d,
+                  shifted);
+        hn::Store(hn::Sin(d, hn::Load(d, phases + half * lanes)), d, vector_sin);
+        for (std::size_t j = 0; j < lanes; ++j) {
+          const double exact = std::sin(phases[half * lanes + j]);
+          if (doubtful[j] == 0.0) worst.rotation = std::max(worst.rotation, std::fabs(y[j] - exact));
+          worst.shifted_ratio = std::max(worst.shifted_ratio, std::fabs(shifted[j] - exact) / bound);
+          worst.vector_sin = std::max(worst.vector_sin, std::fabs(vector_sin[j] - exact));
+        }
+      }
+    }
+  }
+  return worst;
+}
+
+std::uint64_t RenderSampleRange(const RangeJob& job) { return RangeRenderer(job).AddIntoAccumulator(); }
 
 const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
 
@@ -434,8 +493,9 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace gridwave {
 
-HWY_EXPORT(RenderRange);
+HWY_EXPORT(RenderSampleRange);
 HWY_EXPORT(TargetName);
+HWY_EXPORT(MeasureSineErrors);
 
 void fill_turn_tables(const double* steps, int rows, TurnTables& tables) {
   double* turn_cos = tables.cos;
@@ -452,9 +512,13 @@ void fill_turn_tables(const double* steps, int rows, TurnTables& tables) {
   }
 }
 
-std::uint64_t render_range(const RangeJob& job) { return HWY_DYNAMIC_DISPATCH(RenderRange)(job); }
+std::uint64_t render_sample_range(const RangeJob& job) { return HWY_DYNAMIC_DISPATCH(RenderSampleRange)(job); }
 
 const char* render_target_name() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
+
+SineErrors measure_sine_errors(const double* steps, int rows, std::int64_t samples) {
+  return HWY_DYNAMIC_DISPATCH(MeasureSineErrors)(steps, rows, samples);
+}
 
 }  // namespace gridwave
 #endif  // HWY_ONCE

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "constants.h"
+#include "exact_arithmetic.h"
 
 namespace gridwave {
 
@@ -48,9 +49,6 @@ struct RangeJob {
 // Adds samples [begin, end) of the job's rows into the accumulator, exactly
 // as render_cells would, each slot taking the rows in ascending order.
 // Returns how many row samples were recomputed with std::sin.
-std::uint64_t render_range(const RangeJob& job);
-
-// The SIMD instruction set render_range uses now, e.g. "AVX3" or "AVX2".
-const char* render_target_name();
+std::uint64_t render_sample_range(const RangeJob& job);
 
 }  // namespace gridwave

@@ -105,6 +105,13 @@ int check_grid_length(std::int32_t rows) {
   return 0;
 }
 
+int check_row_count(std::int32_t rows) {
+  if (rows <= kMaxRowCount) return 0;
+  say("The grid file '%s' has too many rows (%d, at most %d)\n", input_path.c_str(), rows, kMaxRowCount);
+  say_ending();
+  return 1;
+}
+
 void close_input() {
   if (input != nullptr) std::fclose(input);
   input = nullptr;

@@ -38,6 +38,10 @@ int skip_cells(std::int64_t count);
 // too-short message and returns 1 when it is not.
 int check_grid_length(std::int32_t rows);
 
+// Checks that the rows' sums stay within what a slot can hold (the row count
+// is at most kMaxRowCount). Prints why and returns 1 when they may not.
+int check_row_count(std::int32_t rows);
+
 // Bytes a grid with this row count needs, row count included.
 std::int64_t grid_bytes_needed(std::int32_t rows);
 

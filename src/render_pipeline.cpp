@@ -1,4 +1,5 @@
 #include "render_pipeline.h"
+#include "render_testing.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -208,10 +209,10 @@ void RenderPipeline::render(int range, std::int64_t batch) {
                      last ? nullptr : f.phases,
                      &f.turns,
                      untouched_ && batch == 0};
-  fallback_total += render_range(job);
+  fallback_total += render_sample_range(job);
 }
 
-void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
+void render_cells_batched(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
                   int rows, int columns, int threads) {
   RenderPipeline pipeline(accumulator, columns, threads);
   const int size = batch_rows_for(rows);

@@ -20,6 +20,7 @@
 
 #include "batch_render.h"
 #include "constants.h"
+#include "exact_arithmetic.h"
 
 namespace gridwave {
 
@@ -81,17 +82,5 @@ class RenderPipeline {
 // Rows per batch for rendering `rows` rows: at most kBatchRows, and as even
 // as can be, because a small last batch leaves threads idle at the end.
 int batch_rows_for(std::int64_t rows);
-
-// Adds `rows` rows into the accumulator, exactly as
-//   for r in 0 ... rows-1: render_cells(accumulator, frequencies[r], cells + r * kCellsPerRow, columns)
-// would, slot for slot. Row r's cells are cells[r * kCellsPerRow + k] for
-// k = 0 ... columns-1; columns is clamped to 0 ... kCellsPerRow. Renders with
-// `threads` threads (at least one).
-void render_batch(Slot* accumulator, const double* frequencies, const std::int32_t* cells,
-                  int rows, int columns, int threads);
-
-// Row samples recomputed with std::sin because the vector sine's error bound
-// left the truncated result in doubt; counted over the whole process.
-std::uint64_t sin_fallback_count();
 
 }  // namespace gridwave

@@ -32,7 +32,7 @@ class Stars {
 
 }  // namespace
 
-int render_rows(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length,
+int render_grid(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length,
                 bool untouched) {
   if (rows < 2) return 0;
   if (open_input(path) != 0) return 1;

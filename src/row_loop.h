@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "constants.h"
+#include "exact_arithmetic.h"
 
 namespace gridwave {
 
@@ -16,7 +17,7 @@ namespace gridwave {
 // is fresh zero memory that nothing has touched yet. Returns 1 when the file
 // cannot be opened again or is too short (the reason has been printed), 0
 // otherwise.
-int render_rows(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length,
+int render_grid(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length,
                 bool untouched = false);
 
 }  // namespace gridwave

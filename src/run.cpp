@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <memory>
+#include <new>
+#include <system_error>
 
 #include "console.h"
 #include "constants.h"
@@ -24,10 +26,11 @@ constexpr std::size_t kAccumulatorBytes = sizeof(Slot) * kAccumulatorSlots;
 // simply run on.
 constexpr const char* kProgressFrame = "start|------------------|finish\n     ";
 
-// Reads the row count and checks that the file holds every row it announces.
+// Reads the row count and checks that the file holds every row it announces
+// and that their sums can be added up.
 int read_row_count(const char* path, std::int32_t& rows) {
   if (open_input(path) != 0) return 1;
-  const int failed = read_cell(rows) != 0 || check_grid_length(rows) != 0;
+  const int failed = read_cell(rows) != 0 || check_grid_length(rows) != 0 || check_row_count(rows) != 0;
   close_input();
   return failed;
 }
@@ -45,15 +48,14 @@ Accumulator allocate_accumulator() {
   return Accumulator(memory == MAP_FAILED ? nullptr : static_cast<Slot*>(memory));
 }
 
-}  // namespace
+int report_no_memory() {
+  say("Not enough memory for the sound buffer\n");
+  return 1;
+}
 
-int run(int argc, char** argv) {
-  console_init();
+int run_sequence(int argc, char** argv) {
   const Accumulator accumulator = allocate_accumulator();
-  if (!accumulator) {
-    say("Not enough memory for the sound buffer\n");
-    return 1;
-  }
+  if (!accumulator) return report_no_memory();
   if (argc != 4) {
     say("%s", japanese(JapaneseText::kBadParameters));
     return 1;
@@ -68,8 +70,24 @@ int run(int argc, char** argv) {
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  if (render_rows(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
+  if (render_grid(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
   return save_phase(accumulator.get(), output);
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+  console_init();
+  // Whatever runs out on the way (memory for a buffer, a thread that cannot
+  // start) ends the run with the one memory message; a save in progress has
+  // removed its temporary file by then.
+  try {
+    return run_sequence(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return report_no_memory();
+  } catch (const std::system_error&) {
+    return report_no_memory();
+  }
 }
 
 }  // namespace gridwave

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "batch_render.h"
 #include "render_pipeline.h"
+#include "render_testing.h"
 #include "console.h"
 #include "constants.h"
 #include "grid_input.h"
@@ -76,6 +78,8 @@ const std::vector<Grid> kGrids = {
     {"extremes", 21, 3, extreme},
     {"sparse", 45, 3, sparse},
     {"all zero", 9, 3, silent},
+    // More batches than the pipeline has buffers: its ring of them wraps.
+    {"five batches, one column", 5 * kBatchRows, 1, signed_cell},
     {"blocks over two batches", kBatchRows + 11, 3, blocks},
     {"one column", 5, 1, dense},
     {"no column", 5, 0, dense},
@@ -99,24 +103,53 @@ TEST(RenderBatch, SameAccumulatorAsPlainOnEveryTargetAndThreadCount) {
     for_each_target([&](const std::string& target) {
       for (int threads : {1, 2, 3}) {
         std::vector<Slot> acc(kAccumulatorSlots, 0);
-        render_batch(acc.data(), f.data(), cells.data(), g.rows, g.columns, threads);
+        render_cells_batched(acc.data(), f.data(), cells.data(), g.rows, g.columns, threads);
         ASSERT_EQ(acc, expected) << g.name << ", " << target << ", " << threads << " threads";
       }
     });
   }
 }
 
+// The exactness check rests on bounds for the error of the sines the
+// renderer computes; measure the errors on every target over whole runs of
+// phases (highest to lowest pitch, and pitches that are exact fractions of
+// the sample rate), and check they stay within the bounds themselves, not
+// merely within the margin.
+TEST(RenderBatch, SineErrorsStayWithinTheirBoundsOnEveryTarget) {
+  std::vector<double> steps;
+  for (std::int32_t d : {1, 2, 17, 40, 50, 80, 99, 120, 160, 199}) steps.push_back(phase_step(row_frequency(d, 200)));
+  for (std::int32_t d : {16, 32, 48}) steps.push_back(phase_step(row_frequency(d, 64)));
+  for_each_target([&](const std::string& target) {
+    const SineErrors e = measure_sine_errors(steps.data(), static_cast<int>(steps.size()), kSampleCount);
+    EXPECT_LE(e.rotation, e.rotation_bound) << target;
+    EXPECT_LE(e.shifted_ratio, 1.0) << target;
+    EXPECT_LE(e.vector_sin, e.vector_sin_bound) << target;
+    EXPECT_GT(e.rotation, 0.0) << target;  // measured, not skipped
+    std::printf("%-8s rotation %.2e (bound %.2e), shifted %.4f of its bound, hn::Sin %.2e (bound %.2e)\n",
+                target.c_str(), e.rotation, e.rotation_bound, e.shifted_ratio, e.vector_sin, e.vector_sin_bound);
+  });
+}
+
+// Slots that hold something already, up to beyond 2^53 where a double no
+// longer holds every whole number: the sums must round just as the plain
+// loop's do.
 TEST(RenderBatch, AddsOntoWhatTheAccumulatorHolds) {
   const Grid g{"signed", 10, 2, signed_cell};
   const Cells cells = cells_of(g);
   const auto f = frequencies(g.rows);
-  std::vector<Slot> expected(kAccumulatorSlots), acc(kAccumulatorSlots);
-  for (int i = 0; i < kAccumulatorSlots; ++i) expected[i] = acc[i] = (Slot{i} * 7919) % 200001 - 100000;
-  for (int r = 0; r < g.rows; ++r) {
-    render_cells(expected.data(), f[r], cells.data() + std::size_t(r) * kCellsPerRow, g.columns);
+  const std::vector<std::pair<const char*, std::function<Slot(int)>>> preloads = {
+      {"small", [](int i) { return (Slot{i} * 7919) % 200001 - 100000; }},
+      {"+-2^55", [](int i) { return (i % 2 ? Slot{1} << 55 : -(Slot{1} << 55)) + (Slot{i} * 7919) % 1001; }},
+  };
+  for (const auto& [name, preload] : preloads) {
+    std::vector<Slot> expected(kAccumulatorSlots), acc(kAccumulatorSlots);
+    for (int i = 0; i < kAccumulatorSlots; ++i) expected[i] = acc[i] = preload(i);
+    for (int r = 0; r < g.rows; ++r) {
+      render_cells(expected.data(), f[r], cells.data() + std::size_t(r) * kCellsPerRow, g.columns);
+    }
+    render_cells_batched(acc.data(), f.data(), cells.data(), g.rows, g.columns, 2);
+    EXPECT_EQ(acc, expected) << name;
   }
-  render_batch(acc.data(), f.data(), cells.data(), g.rows, g.columns, 2);
-  EXPECT_EQ(acc, expected);
 }
 
 // Full length, with rows whose phase comes back to exactly the same values
@@ -134,7 +167,7 @@ TEST(RenderBatch, FullLengthGridsTakeTheExactPathWhereTheSineIsInDoubt) {
     const auto expected = plain(g, cells, f);
     const std::uint64_t fallbacks_before = sin_fallback_count();
     std::vector<Slot> acc(kAccumulatorSlots, 0);
-    render_batch(acc.data(), f.data(), cells.data(), g.rows, g.columns, 2);
+    render_cells_batched(acc.data(), f.data(), cells.data(), g.rows, g.columns, 2);
     EXPECT_EQ(acc, expected) << g.name;
     EXPECT_GT(sin_fallback_count(), fallbacks_before) << g.name;
     // Identical accumulators make identical files; say so where it counts.
@@ -173,7 +206,7 @@ TEST(RowLoop, FileShorterThanItsRowsFailsAfterTheRowsItHeld) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   set_utf8_console(true);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(render_rows(acc.data(), path.c_str(), held + 40, kLengthValue), 1);
+  EXPECT_EQ(render_grid(acc.data(), path.c_str(), held + 40, kLengthValue), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, std::string((held - 1) / 10, '*') + "The grid file '" + path + "' is too short\n" +
                      japanese(JapaneseText::kEnding));

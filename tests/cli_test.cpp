@@ -1,7 +1,9 @@
 // Runs the built program as a user would and checks its exit status, every
 // byte it prints and the file it leaves behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <chrono>
@@ -54,9 +56,11 @@ std::string too_short(const std::string& in) {
 // A run with the save fault shim preloaded: `steps` says which call of the
 // save fails or is interrupted (see save_fault_shim.cpp).
 testing::RunOptions with_faults(const std::string& steps) {
-  return {{"LC_ALL=C", std::string("LD_PRELOAD=") + SAVE_FAULT_SHIM, "GRIDWAVE_FAULT=" + steps,
-           // The sanitizer build's runtime must not object to the preload.
-           "ASAN_OPTIONS=verify_asan_link_order=0"}};
+  testing::RunOptions options{{"LC_ALL=C", std::string("LD_PRELOAD=") + SAVE_FAULT_SHIM, "GRIDWAVE_FAULT=" + steps,
+                               // The sanitizer build's runtime must not object to the preload.
+                               "ASAN_OPTIONS=verify_asan_link_order=0"}};
+  options.limits.push_back({RLIMIT_CORE, 0});  // signals that dump core leave none behind
+  return options;
 }
 
 // Old content that any failed save must leave byte for byte: longer than
@@ -251,11 +255,18 @@ TEST_F(Cli, OutputFolderRemovedDuringTheRunFailsCleanly) {
 // removed and the Output path keeps what it held (or still does not exist).
 TEST_F(Cli, SignalDuringTheSaveKeepsTheOldFileAndLeavesNoTemporary) {
   testing::write_bytes(in, testing::grid_bytes(1, {}));
+  // Every signal whose default action ends the process, at every step.
   const std::vector<std::pair<std::string, int>> cases = {
-      {"mkostemp:SIGINT", SIGINT},  {"write:SIGINT", SIGINT},
+      {"mkostemp:SIGINT", SIGINT},   {"write:SIGINT", SIGINT},
       {"write:short,write:SIGTERM", SIGTERM},  {"fsync:SIGTERM", SIGTERM},
-      {"close:SIGINT", SIGINT},     {"rename:SIGTERM", SIGTERM},
-      {"rename:SIGHUP", SIGHUP},
+      {"close:SIGINT", SIGINT},      {"rename:SIGTERM", SIGTERM},
+      {"rename:SIGHUP", SIGHUP},     {"write:SIGQUIT", SIGQUIT},
+      {"fsync:SIGUSR1", SIGUSR1},    {"close:SIGUSR2", SIGUSR2},
+      {"write:SIGALRM", SIGALRM},    {"rename:SIGVTALRM", SIGVTALRM},
+      {"write:SIGXCPU", SIGXCPU},    {"write:SIGXFSZ", SIGXFSZ},
+      {"fsync:SIGPROF", SIGPROF},    {"write:SIGPIPE", SIGPIPE},
+      {"close:SIGABRT", SIGABRT},    {"write:SIGIO", SIGIO},
+      {"rename:SIGRTMIN", SIGRTMIN},
   };
   const Bytes old_content = old_output_content();
   for (const bool old_file : {true, false}) {
@@ -392,6 +403,127 @@ TEST_F(Cli, SaveThroughDanglingLinkCreatesItsTarget) {
                        "' was not opened\n" + text(JapaneseText::kSaveFailed));
   EXPECT_TRUE(fs::is_symlink(dir / "lost.wav"));
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "lost.wav", "made.wav", "sub"}));
+}
+
+// What a user relies on when a file is replaced: permissions, owner, links.
+TEST_F(Cli, SaveKeepsWhatTheOldFileStoodFor) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  chmod(dir.path().c_str(), 0777);  // usable by the unprivileged user below
+  chmod(in.c_str(), 0644);
+  const Bytes old_content = old_output_content();
+  const std::string not_opened = "' was not opened\n" + text(JapaneseText::kSaveFailed);
+  const auto expect_refused = [&](const testing::RunResult& r, const std::string& output, const std::string& why) {
+    EXPECT_EQ(r.status, 1) << why;
+    EXPECT_EQ(r.out, head(in, output, "s") + progress("") + "The file '" + output + not_opened) << why;
+  };
+
+  // Set-user-ID, set-group-ID and sticky bits are never copied.
+  testing::write_bytes(out, old_content);
+  chmod(out.c_str(), 07755);
+  ASSERT_EQ(gridwave({in, out, "s"}).status, 0);
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0755));
+
+  // A file its owner may not write is refused, as opening it would be; root may.
+  testing::write_bytes(out, old_content);
+  chmod(out.c_str(), 0444);
+  testing::RunOptions unprivileged{kShiftJisConsole};
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+    unprivileged.user = 65534;
+  }
+  expect_refused(gridwave({in, out, "s"}, unprivileged), out, "read-only");
+  EXPECT_EQ(testing::read_bytes(out), old_content);
+  if (geteuid() == 0) {
+    // Root replaces it, and the file keeps its owner, group and mode.
+    ASSERT_EQ(gridwave({in, out, "s"}).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+  }
+
+  // A loop of links is an output that cannot be created; the links stay.
+  fs::create_symlink("loop-b", dir / "loop-a");
+  fs::create_symlink("loop-a", dir / "loop-b");
+  fs::create_symlink("self", dir / "self");
+  for (const char* name : {"loop-a", "self"}) {
+    const std::string output = (dir / name).string();
+    expect_refused(gridwave({in, output, "s"}), output, name);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "loop-a") && fs::is_symlink(dir / "loop-b") && fs::is_symlink(dir / "self"));
+
+  // Another hard link to the old file keeps the old content: the path gets a new file.
+  testing::write_bytes(out, old_content);
+  chmod(out.c_str(), 0644);
+  fs::create_hard_link(out, dir / "hard.wav");
+  ASSERT_EQ(gridwave({in, out, "s"}).status, 0);
+  EXPECT_EQ(testing::read_bytes(dir / "hard.wav"), old_content);
+  EXPECT_EQ(fs::file_size(out), 1'604'044u);
+}
+
+// The rename is made durable by syncing the folder; when that fails, success
+// is not reported.
+TEST_F(Cli, FolderIsSyncedAfterTheRename) {
+  testing::write_bytes(in, testing::grid_bytes(1, {}));
+  const auto r = gridwave_io(with_faults("fsync:pass,fsync:EIO"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, head_io() + progress("") + "The file '" + out + "' could not be written\n" +
+                       text(JapaneseText::kSaveFailed));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "out.wav"}));
+}
+
+// Row counts whose sums could leave the 64-bit range are refused, even when
+// the file holds every row (sparse files here).
+TEST_F(Cli, RowCountsBeyondWhatCanBeAddedUpAreRefused) {
+  for (const std::int32_t rows : {kMaxRowCount + 1, INT32_MAX}) {
+    testing::write_bytes(in, testing::grid_bytes(rows, {}));
+    fs::resize_file(in, 4 + 800 * std::uintmax_t(rows));
+    const auto r = gridwave_io();
+    EXPECT_EQ(r.status, 1) << rows;
+    EXPECT_EQ(r.out, head_io() + "The grid file '" + in + "' has too many rows (" + std::to_string(rows) +
+                         ", at most 42949673)\n" + text(JapaneseText::kEnding))
+        << rows;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.grid"});
+  }
+}
+
+// Memory running out at any point ends with the memory message on standard
+// output, or the run succeeds with the right bytes: never a crash, never
+// standard error. The address space limit rises a megabyte at a time to the
+// first that is enough, then the megabyte below is tried in fine steps.
+TEST_F(Cli, RunningOutOfMemoryAnywhereEndsWithTheMemoryMessage) {
+  if (testing::kAddressSanitized) GTEST_SKIP() << "the sanitizer's shadow memory needs terabytes of address space";
+  const std::int32_t rows = 70;
+  const Cells cells = testing::make_cells(rows, [](int r, int k) { return (r * 31 + k) % 41 - 20; });
+  testing::write_bytes(in, testing::grid_bytes(rows, cells));
+  const Bytes expected = render_grid_wave(rows, cells, 1);
+  int failures_while_rendering = 0;
+  // True when the run succeeded.
+  const auto run_within = [&](long kilobytes) {
+    testing::RunOptions options{{"LC_ALL=C", "GRIDWAVE_THREADS=4"}};
+    options.limits.push_back({RLIMIT_AS, kilobytes << 10});
+    fs::remove(out);
+    const auto r = gridwave_io(options);
+    if (r.status == 127 && r.err.find("error while loading shared libraries") != std::string::npos) {
+      return false;  // too tight for the loader to start the program at all
+    }
+    EXPECT_EQ(r.err, "") << kilobytes;
+    if (r.status == 0) {
+      EXPECT_EQ(testing::read_bytes(out), expected) << kilobytes;
+      return true;
+    }
+    failures_while_rendering += r.out.find("start|") != std::string::npos;
+    EXPECT_EQ(r.status, 1) << kilobytes;
+    EXPECT_TRUE(r.out.ends_with("Not enough memory for the sound buffer\n")) << kilobytes << r.out;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.grid"}) << kilobytes;
+    return false;
+  };
+  long enough = 4096;
+  while (enough < 256 * 1024 && !run_within(enough)) enough += 1024;
+  ASSERT_LT(enough, 256 * 1024);
+  for (long kilobytes = enough - 1024; kilobytes < enough; kilobytes += 32) run_within(kilobytes);
+  EXPECT_GT(failures_while_rendering, 0);  // some limits bit after the accumulator was there
 }
 
 // The in-memory render gives the program's bytes, and counts the samples the

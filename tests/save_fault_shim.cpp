@@ -9,7 +9,8 @@
 //           ENOSPC   fail with ENOSPC (close still closes; write writes nothing)
 //           EIO      fail with EIO, the same way
 //           short    write: write at most 4096 bytes and report that
-//           SIGINT, SIGTERM, SIGHUP   raise the signal, then run normally
+//           SIGINT, SIGTERM, SIGQUIT, … (see kSignals)   raise the signal,
+//                    then run normally
 //           rmdir    remove the folder the file is in, with its content, then
 //                    run normally (the folder vanishing during the run)
 //           pause    write the process id to the file named by
@@ -89,13 +90,24 @@ int rename_file(const char* from, const char* to) {
   return next(from, to);
 }
 
+struct NamedSignal {
+  const char* name;
+  int number;
+};
+constexpr NamedSignal kSignals[] = {
+    {"SIGINT", SIGINT},   {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP},       {"SIGQUIT", SIGQUIT},
+    {"SIGUSR1", SIGUSR1}, {"SIGUSR2", SIGUSR2}, {"SIGALRM", SIGALRM},     {"SIGVTALRM", SIGVTALRM},
+    {"SIGXCPU", SIGXCPU}, {"SIGXFSZ", SIGXFSZ}, {"SIGPROF", SIGPROF},     {"SIGPIPE", SIGPIPE},
+    {"SIGABRT", SIGABRT}, {"SIGIO", SIGIO},     {"SIGRTMIN", 0 /* SIGRTMIN is not a constant */},
+};
+
 // Carries out the action; returns the errno to fail with, or 0 to go on.
 int act(const std::string& action, const std::string& path) {
   if (action == "ENOSPC") return ENOSPC;
   if (action == "EIO") return EIO;
-  if (action == "SIGINT") raise(SIGINT);
-  if (action == "SIGTERM") raise(SIGTERM);
-  if (action == "SIGHUP") raise(SIGHUP);
+  for (const NamedSignal& s : kSignals) {
+    if (action == s.name) raise(s.number != 0 ? s.number : SIGRTMIN);
+  }
   if (action == "rmdir") remove_folder(folder_of(path));
   if (action == "pause") {
     if (const char* pid_file = std::getenv("GRIDWAVE_FAULT_PIDFILE")) {

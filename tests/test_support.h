@@ -11,6 +11,20 @@
 namespace gridwave::testing {
 
 using Cells = std::vector<std::int32_t>;
+
+// AddressSanitizer reserves terabytes of address space: tests that limit it
+// cannot run in the sanitizer build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitized = true;
+#else
+inline constexpr bool kAddressSanitized = false;
+#endif
+#else
+inline constexpr bool kAddressSanitized = false;
+#endif
 using Bytes = std::vector<unsigned char>;
 
 // A grid file: the row count, then the given cells (any number of them, so

@@ -17,29 +17,15 @@
 namespace gridwave::tools {
 
 // The time-frequency limit: a spectrogram whose window lasts T seconds tells
-// apart tones at least about 1/T Hz apart and changes at least about T apart.
-// Over D seconds it shows D / T distinguishable moments. Rows sit closest at
-// the bottom of a log range (low * (r - 1) Hz for neighbours a ratio r
-// apart; everywhere (high - low) / rows on a linear one), so the rows a
-// window of T can separate are
-//   log:    ln(high / low) / ln(1 + 1 / (T low)),    linear: (high - low) T.
-// Longer windows separate more rows but fewer moments. We take the T at which
+// apart tones about 1/T Hz apart, and changes about T apart, so over D
+// seconds it shows D / T distinguishable moments. Rows are spaced evenly in Hz
+// (see synthesis.cpp), so a window of T separates (high - low) T of them.
+// Longer windows separate more rows but fewer moments; we take the T at which
 // both counts are equal, the even split of the sound's time-frequency plane:
-// 10 s over 312.5 ... 10000 Hz on a log axis gives T = 96 ms and 104 rows.
+// T = sqrt(D / (high - low)), rows = sqrt(D (high - low)). 10 s over
+// 312.5 ... 10000 Hz: T = 32 ms, 311 rows 31 Hz apart.
 int default_row_count(const PictureSoundOptions& options) {
-  const double span = options.high_hz - options.low_hz;
-  double rows;
-  if (options.scale == FrequencyScale::kLinear) {
-    rows = std::sqrt(options.duration_s * span);
-  } else {
-    auto separable = [&](double t) { return std::log(options.high_hz / options.low_hz) / std::log1p(1.0 / (t * options.low_hz)); };
-    double lo = 1e-4, hi = options.duration_s;  // separable(t) - D / t rises with t
-    for (int i = 0; i < 100; ++i) {
-      const double t = std::sqrt(lo * hi);
-      (separable(t) < options.duration_s / t ? lo : hi) = t;
-    }
-    rows = separable(lo);
-  }
+  const double rows = std::sqrt(options.duration_s * (options.high_hz - options.low_hz));
   if (!std::isfinite(rows)) return 1;
   return static_cast<int>(std::clamp(std::floor(rows), 1.0, static_cast<double>(kMaxRows)));
 }

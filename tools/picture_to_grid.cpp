@@ -69,7 +69,7 @@ std::vector<double> resample_brightness(const LumaImage& image, int rows, int co
 }
 
 Grid picture_to_grid(const LumaImage& image, std::optional<int> height, const CellMapping& mapping) {
-  const int rows_out = height.value_or(image.height);
+  const int rows_out = height.value_or(kDefaultPictureRows);
   if (rows_out < 1 || rows_out + 1 > kMaxGridRows)
     throw ToolError("the picture is " + std::to_string(rows_out) + " rows high; choose at most " +
                     std::to_string(kMaxGridRows - 1) + " with --height");

@@ -38,10 +38,12 @@ constexpr double kFadeSeconds = 0.01;
 // pitch rows cannot show changes faster than this anyway.
 constexpr double kMaxColumnsPerSecond = 100.0;
 
-// Frequency of the edge between bands j - 1 and j (j = 0: the top edge).
+// Frequency of the edge between rows j - 1 and j (j = 0: the top edge).
+// Rows are spaced evenly in Hz whatever the scale: a spectrogram's window
+// resolves the same number of Hz everywhere, so even spacing keeps every
+// pair of neighbours apart and leaves no gaps between rows; on a log scale
+// each row takes the picture's brightness at its own height.
 double band_edge(const PictureSoundOptions& options, int rows, double j) {
-  if (options.scale == FrequencyScale::kLog)
-    return options.high_hz * std::pow(options.low_hz / options.high_hz, j / rows);
   return options.high_hz - (options.high_hz - options.low_hz) * j / rows;
 }
 
@@ -56,7 +58,27 @@ SynthesisPlan make_plan(const LumaImage& image, const PictureSoundOptions& optio
   const int per_row = options.noise ? kNoisePartials : 1;
   plan.partials = rows * per_row;
 
-  const std::vector<double> brightness = resample_brightness(image, rows, plan.columns);
+  const std::vector<double> picture = resample_brightness(image, image.height, plan.columns);
+  auto picture_y = [&](double f) {
+    return options.scale == FrequencyScale::kLog
+               ? image.height * std::log(options.high_hz / f) / std::log(options.high_hz / options.low_hz)
+               : image.height * (options.high_hz - f) / (options.high_hz - options.low_hz);
+  };
+  std::vector<double> brightness(std::size_t(rows) * plan.columns, 0.0);
+  for (int r = 0; r < rows; ++r) {
+    const double y0 = std::clamp(picture_y(band_edge(options, rows, r)), 0.0, double(image.height));
+    const double y1 = std::clamp(picture_y(band_edge(options, rows, r + 1)), y0, double(image.height));
+    double* out = &brightness[std::size_t(r) * plan.columns];
+    if (y1 - y0 < 1e-9) {
+      const int j = std::min(static_cast<int>(y0), image.height - 1);
+      for (int k = 0; k < plan.columns; ++k) out[k] = picture[std::size_t(j) * plan.columns + k];
+      continue;
+    }
+    for (int j = static_cast<int>(y0); j < image.height && j < y1; ++j) {
+      const double w = (std::min(y1, j + 1.0) - std::max(y0, double(j))) / (y1 - y0);
+      for (int k = 0; k < plan.columns; ++k) out[k] += w * picture[std::size_t(j) * plan.columns + k];
+    }
+  }
   plan.amplitude.resize(std::size_t(plan.partials) * plan.columns);
   plan.step.resize(plan.partials);
   plan.phase.resize(plan.partials);
@@ -67,7 +89,7 @@ SynthesisPlan make_plan(const LumaImage& image, const PictureSoundOptions& optio
       const int p = r * per_row + i;
       double frequency;
       if (!options.noise) {
-        frequency = options.scale == FrequencyScale::kLog ? std::sqrt(top * bottom) : (top + bottom) / 2;
+        frequency = (top + bottom) / 2;
       } else {  // one partial at a random place in each of per_row equal parts of the band
         const double u = (i + uniform(options.seed, 2 * std::uint64_t(p) + 1)) / per_row;
         frequency = bottom + (top - bottom) * u;
@@ -119,14 +141,18 @@ AmplitudeRamp amplitude_ramp(const SynthesisPlan& plan, int p, std::int64_t n) {
 }
 
 void render_plain(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end, float* out) {
-  for (std::int64_t n = begin; n < end; ++n) {
-    double sum = 0.0;
+  std::vector<double> sum(end - begin, 0.0);
+  for (std::int64_t n = begin; n < end;) {
+    const std::int64_t stop = std::min(end, piece_end(plan, n));
     for (int p = 0; p < plan.partials; ++p) {
       const AmplitudeRamp ramp = amplitude_ramp(plan, p, n);
-      sum += ramp.start * std::sin(plan.phase[p] + plan.step[p] * static_cast<double>(n));
+      for (std::int64_t i = n; i < stop; ++i)
+        sum[i - begin] += (ramp.start + ramp.slope * static_cast<double>(i - n)) *
+                          std::sin(plan.phase[p] + plan.step[p] * static_cast<double>(i));
     }
-    out[n - begin] = static_cast<float>(sum);
+    n = stop;
   }
+  for (std::int64_t i = 0; i < end - begin; ++i) out[i] = static_cast<float>(sum[i]);
 }
 
 void render_fast(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end, float* out) {
@@ -155,7 +181,7 @@ void render_fast(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end
 void apply_fades(const SynthesisPlan& plan, std::int64_t begin, std::int64_t end, float* out) {
   if (plan.fade <= 0) return;
   auto shape = [&plan](std::int64_t distance) {  // raised cosine, 0 at the very end
-    return 0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(distance) + 0.5) / plan.fade);
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * static_cast<double>(distance) / plan.fade);
   };
   for (std::int64_t n = begin; n < std::min(end, plan.fade); ++n) out[n - begin] *= static_cast<float>(shape(n));
   for (std::int64_t n = std::max(begin, plan.frames - plan.fade); n < end; ++n)

@@ -36,7 +36,8 @@ struct SynthesisPlan {
 };
 
 // The plan for a picture: rows at the centres of equal bands of the range
-// (log or linear), the picture resampled to rows x columns.
+// in Hz, each taking the picture's brightness over the band's height on the
+// chosen scale (log or linear), the picture's columns resampled.
 SynthesisPlan make_plan(const LumaImage& image, const PictureSoundOptions& options);
 
 // Samples [begin, end) of the sound before the end fades, in the plain way:

@@ -54,7 +54,7 @@ int render_plain(Slot* accumulator, std::int32_t rows, std::int32_t length, cons
 // The program's own row loop: one pass, batches of rows on every SIMD lane,
 // split among GRIDWAVE_THREADS threads (set in LLVMFuzzerInitialize).
 int render_batched(Slot* accumulator, std::int32_t rows, std::int32_t length, const char* path) {
-  return render_rows(accumulator, path, rows, length);
+  return render_grid(accumulator, path, rows, length);
 }
 
 // Every way the program can render a grid; all must agree with the first.

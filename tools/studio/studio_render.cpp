@@ -18,14 +18,10 @@ namespace {
 // The picture as img2grid makes a grid of it, rendered as gridwave renders
 // that grid: the same bytes as the two programs write.
 void render_gridwave_mode(const tools::LumaImage& image, const RenderRequest& request, StudioRender& out) {
-  const int picture_rows = request.rows.value_or(image.height);
-  if (picture_rows > kStudioMaxRows)
-    throw tools::ToolError("the picture is " + std::to_string(picture_rows) + " rows high; the studio renders at most " +
-                           std::to_string(kStudioMaxRows) + " rows: choose fewer Rows");
   tools::CellMapping mapping;
   mapping.range_db = request.range_db;
   mapping.invert = request.invert;
-  const tools::Grid grid = tools::picture_to_grid(image, picture_rows, mapping);
+  const tools::Grid grid = tools::picture_to_grid(image, request.rows, mapping);
   out.grid = tools::encode_grid(grid);
   out.sound = render_grid_wave(grid.rows, grid.cells, 0);
   out.rows = grid.rows - 1;

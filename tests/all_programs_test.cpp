@@ -1,8 +1,10 @@
-// Every program run with standard input, output or error closed: the files
-// it writes must not take their places, so nothing it prints lands inside
-// them.
+// What every program (gridwave and the tools) shares: the standard
+// descriptors kept taken, and saves that leave nothing behind when a signal
+// ends the process.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <csignal>
 
 #include <filesystem>
 #include <string>
@@ -89,6 +91,53 @@ TEST(ClosedDescriptors, ToolOutputsAreIntactWhateverIsClosed) {
     // A failure is still a failure, with nothing left behind.
     EXPECT_EQ(run_with(closing, IMG2GRID_BIN, {path("missing.pgm"), path("x.grid")}).status, 1) << closing;
     EXPECT_FALSE(fs::exists(path("x.grid"))) << closing;
+  }
+}
+
+// A signal that ends the process during the save, from a real file size
+// limit (SIGXFSZ, not ignored) or raised at a step of the save, leaves no
+// temporary file, and the old output keeps its bytes.
+TEST(FatalSignals, NoProgramLeavesItsTemporaryFile) {
+  testing::ScratchDir dir;
+  const auto path = [&](const char* name) { return (dir / name).string(); };
+  testing::write_bytes(path("in.grid"), testing::grid_bytes(5, loud_cells()));
+  testing::write_bytes(path("in.pgm"), testing::encode_pnm(3, 2, 1, 255, {255, 0, 128, 10, 200, 0}));
+  testing::write_sound(path("in.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                       testing::sine(1000.0, 0.5, 44100, 20000));
+  struct Program {
+    const char* name;
+    std::vector<std::string> args;
+    const char* output;
+  };
+  const std::vector<Program> programs = {
+      {GRIDWAVE_BIN, {path("in.grid"), path("out"), "s"}, "out"},
+      {IMG2GRID_BIN, {path("in.pgm"), path("out")}, "out"},  // 2,404 bytes
+      {SPECTROGRAM_BIN, {path("in.wav"), path("out"), "--width", "300", "--height", "300"}, "out"},
+  };
+  const testing::Bytes old_content(3000, 'o');
+  struct Way {
+    std::string fault;  // the fault shim's plan, or empty for the real limit
+    int signal_number;
+  };
+  const std::vector<Way> ways = {{"", SIGXFSZ}, {"write:SIGQUIT", SIGQUIT}, {"fsync:SIGUSR1", SIGUSR1},
+                                 {"write:SIGALRM", SIGALRM}, {"close:SIGPIPE", SIGPIPE}};
+  for (const Program& program : programs) {
+    for (const Way& way : ways) {
+      testing::write_bytes(path(program.output), old_content);
+      testing::RunOptions options{{"LC_ALL=C"}};
+      options.limits = {{RLIMIT_CORE, 0}, {RLIMIT_FSIZE, 1000}};  // the old file is there already
+      if (!way.fault.empty()) {
+        options.limits.pop_back();
+        options.env.push_back(std::string("LD_PRELOAD=") + SAVE_FAULT_SHIM);
+        options.env.push_back("GRIDWAVE_FAULT=" + way.fault);
+        options.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+      }
+      const auto r = testing::run_program(program.name, program.args, options);
+      EXPECT_EQ(r.status, 128 + way.signal_number) << program.name << " " << way.fault << r.err;
+      EXPECT_EQ(testing::read_bytes(path(program.output)), old_content) << program.name << " " << way.fault;
+      EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "in.pgm", "in.wav", "out"}))
+          << program.name << " " << way.fault;
+    }
   }
 }
 
