@@ -164,8 +164,6 @@ class HostileRequests(unittest.TestCase):
             with self.subTest(size=len(body), part=part):
                 self.assertRefused(self.render(body=body), status, part)
                 self.assertRefused(self.render("mode=img2sound&duration=1", body=body), status, part)
-        # A picture taller than the studio renders in gridwave mode, by default or by choice.
-        self.assertRefused(self.render(body=png(4, 5000)), 400, "at most 4096 rows")
         self.assertRefused(self.render("mode=gridwave&rows=5000"), 400, "Rows must be from 1 to 4096")
         self.assertRefused(self.render("mode=gridwave&duration=3"), 400, "does not apply in gridwave mode")
         self.assertRefused(self.render("mode=img2sound&duration=999"), 400, "from 0.5 to 120 s")

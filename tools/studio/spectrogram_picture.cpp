@@ -12,10 +12,12 @@ namespace gridwave::studio {
 
 namespace {
 
-// The plot area of the page's spectrogram; the axes, colour bar and title
-// come around it.
-constexpr int kPlotWidth = 900;
-constexpr int kPlotHeight = 380;
+// The plot area of the page's spectrogram. With the axes, colour bar and
+// title around it the picture is about 870 x 370 pixels, the width the page
+// gives it at 1280 pixels, so it is shown unscaled; and a default render
+// stays well under a second.
+constexpr int kPlotWidth = 700;
+constexpr int kPlotHeight = 300;
 
 // libsndfile's virtual I/O over bytes in memory, for reading only.
 struct Reader {

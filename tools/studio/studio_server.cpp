@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <exception>
 #include <new>
+#include <thread>
 
 #include "admission.h"
 #include "connection_deadline.h"
@@ -100,6 +102,23 @@ std::string render_json(const StudioRender& render, double milliseconds) {
   return json;
 }
 
+// Renders on a thread of its own: civetweb's worker threads have small
+// stacks, too small for the font setup of the spectrogram's labels.
+StudioRender render_on_own_thread(const std::vector<unsigned char>& picture, const RenderRequest& options) {
+  StudioRender render;
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      render = render_for_studio(picture, options);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
+  return render;
+}
+
 int handle_render(mg_connection* connection, StudioServer::State& state) {
   const mg_request_info* request = mg_get_request_info(connection);
   const char* fetch_site = mg_get_header(connection, "Sec-Fetch-Site");
@@ -131,7 +150,7 @@ int handle_render(mg_connection* connection, StudioServer::State& state) {
   if (!turn) return refuse(connection, 503, "the studio is busy with other renders; try again in a moment", retry);
   const auto start = Clock::now();
   try {
-    const StudioRender render = render_for_studio(picture, options);
+    const StudioRender render = render_on_own_thread(picture, options);
     picture = {};
     lease = {};
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
