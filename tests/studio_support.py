@@ -5,6 +5,7 @@ import http.client
 import os
 import re
 import select
+import shutil
 import signal
 import socket
 import struct
@@ -138,3 +139,39 @@ def png_header_only(width, height):
     chunk = (struct.pack(">I", 13) + b"IHDR" + ihdr +
              struct.pack(">I", zlib.crc32(b"IHDR" + ihdr) & 0xffffffff))
     return whole[:8] + chunk + whole[33:]
+
+
+def chromium_missing():
+    """Why a headless Chromium cannot be driven here, or None when it can."""
+    for program in ("chromium", "chromedriver"):
+        if not shutil.which(program):
+            return f"{program} is not installed"
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        return "python3-selenium is not installed"
+    return None
+
+
+def chromium(width, height, downloads=None):
+    """A headless Chromium through Debian's chromedriver, with a viewport of
+    exactly width x height CSS pixels, never touching the network: no proxy,
+    no background services. Runs as root too (no sandbox)."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
+                     "--no-proxy-server", "--no-first-run", "--no-default-browser-check",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--disable-extensions", "--mute-audio", "--autoplay-policy=no-user-gesture-required",
+                     f"--window-size={width},{height}"]:
+        options.add_argument(argument)
+    driver = webdriver.Chrome(service=Service(executable_path=shutil.which("chromedriver")), options=options)
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
+    if downloads:
+        driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                               {"behavior": "allow", "downloadPath": downloads, "eventsEnabled": True})
+    return driver
