@@ -7,11 +7,13 @@
 
 #include "cli_support.h"
 #include "host_policy.h"
+#include "standard_descriptors.h"
 #include "studio_server.h"
 
 using namespace gridwave;
 
 int main(int argc, char** argv) {
+  ensure_standard_descriptors();
   studio::StudioConfig config;
   CLI::App app{
       "Serves the gridwave studio, a web page on this computer: pick or drop a picture, render it "

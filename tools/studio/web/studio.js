@@ -138,6 +138,12 @@ function showResult(result, mode) {
   setDownload(downloadGrid, result.grid ? blobFromBase64(result.grid, "application/octet-stream") : null, `${base}.grid`);
   const seconds = (result.render_ms / 1000).toFixed(2);
   setStatus(`${mode} · ${result.rows} rows · ${result.seconds.toFixed(2)} s of sound · rendered in ${seconds} s`);
+  // On a narrow screen the result is below the options: bring it into view.
+  const stage = $("stage");
+  if (stage.getBoundingClientRect().top > window.innerHeight * 0.6) {
+    const still = window.matchMedia("(prefers-reduced-motion: reduce)").matches;
+    stage.scrollIntoView({ behavior: still ? "auto" : "smooth", block: "start" });
+  }
 }
 
 async function pictureBody() {
