@@ -55,13 +55,16 @@ std::string megabytes(std::size_t bytes) {
 // answer instead of a reset, then has the connection closed rather than
 // drained for as long as the client cares to trickle.
 void end_connection(mg_connection* connection, ConnectionDeadlines& deadlines) {
-  const auto watch = deadlines.watch(mg_get_request_info(connection), Clock::now() + kDrainTime);
-  std::size_t dropped = 0;
-  unsigned char buffer[1 << 16];
-  while (dropped < kMaxDrainBytes) {
-    const int n = mg_read(connection, buffer, sizeof buffer);
-    if (n <= 0) break;
-    dropped += static_cast<std::size_t>(n);
+  const mg_request_info* request = mg_get_request_info(connection);
+  if (request->content_length != 0) {  // a body, maybe not all read
+    const auto watch = deadlines.watch(request, Clock::now() + kDrainTime);
+    std::size_t dropped = 0;
+    unsigned char buffer[1 << 16];
+    while (dropped < kMaxDrainBytes) {
+      const int n = mg_read(connection, buffer, sizeof buffer);
+      if (n <= 0) break;
+      dropped += static_cast<std::size_t>(n);
+    }
   }
   mg_disable_connection_keep_alive(connection);
 }
