@@ -24,7 +24,7 @@ std::vector<unsigned char> render_grid_wave(std::int32_t rows, std::span<const s
   }
   std::vector<Slot> accumulator(kAccumulatorSlots, 0);
   if (rows >= 2) {
-    RenderPipeline pipeline(accumulator.data(), kColumnCount, threads > 0 ? threads : render_threads());
+    RenderPipeline pipeline(accumulator.data(), kCellsPerRow, threads > 0 ? threads : render_threads());
     const int size = batch_rows_for(std::int64_t{rows} - 1);
     for (std::int32_t first = 1; first < rows;) {
       const int n = static_cast<int>(std::min<std::int64_t>(size, std::int64_t{rows} - first));
@@ -36,7 +36,7 @@ std::vector<unsigned char> render_grid_wave(std::int32_t rows, std::span<const s
     }
     pipeline.finish();
   }
-  return encode_wave(accumulator.data(), kLengthValue, loud_samples);
+  return encode_wave(accumulator.data(), kCellsPerRow, loud_samples);
 }
 
 }  // namespace gridwave

@@ -32,15 +32,14 @@ class Stars {
 
 }  // namespace
 
-int render_grid(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length,
-                bool untouched) {
+int render_grid(Slot* accumulator, const char* path, std::int32_t rows, int columns, bool untouched) {
   if (rows < 2) return 0;
   if (open_input(path) != 0) return 1;
   if (skip_cells(1 + std::int64_t{kCellsPerRow}) != 0) {  // the row count and row 0
     close_input();
     return 1;
   }
-  RenderPipeline pipeline(accumulator, length / kLengthPerColumn, render_threads(), untouched);
+  RenderPipeline pipeline(accumulator, columns, render_threads(), untouched);
   Stars stars;
   const int size = batch_rows_for(std::int64_t{rows} - 1);
   for (std::int32_t first = 1; first < rows;) {

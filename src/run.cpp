@@ -9,7 +9,6 @@
 #include "console.h"
 #include "constants.h"
 #include "grid_input.h"
-#include "row_loop.h"
 #include "wave_out.h"
 
 namespace gridwave {
@@ -53,7 +52,7 @@ int report_no_memory() {
   return 1;
 }
 
-int run_sequence(int argc, char** argv) {
+int run_sequence(int argc, char** argv, RowLoop row_loop) {
   const Accumulator accumulator = allocate_accumulator();
   if (!accumulator) return report_no_memory();
   if (argc != 4) {
@@ -70,19 +69,21 @@ int run_sequence(int argc, char** argv) {
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  if (render_grid(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
-  return save_phase(accumulator.get(), output);
+  // Every row is rendered for all of its columns, and the sound holds them all.
+  constexpr int columns = kCellsPerRow;
+  if (row_loop(accumulator.get(), input, rows, columns, true) != 0) return 1;
+  return save_phase(accumulator.get(), columns, output);
 }
 
 }  // namespace
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, RowLoop row_loop) {
   console_init();
   // Whatever runs out on the way (memory for a buffer, a thread that cannot
   // start) ends the run with the one memory message; a save in progress has
   // removed its temporary file by then.
   try {
-    return run_sequence(argc, argv);
+    return run_sequence(argc, argv, row_loop);
   } catch (const std::bad_alloc&) {
     return report_no_memory();
   } catch (const std::system_error&) {
