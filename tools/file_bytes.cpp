@@ -70,10 +70,16 @@ void save_outputs_together(const std::vector<Output>& outputs) {
     if (opened != SaveResult::kSaved) fail(opened, output.path);
     if (!files.back()->write(output.bytes->data(), output.bytes->size())) fail(SaveResult::kNotWritten, output.path);
   }
+  // Every file synced and closed before any replaces what was at its path.
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     errno = 0;
-    const SaveResult committed = files[i]->commit();
-    if (committed != SaveResult::kSaved) fail(committed, outputs[i].path);
+    const SaveResult finished = files[i]->finish();
+    if (finished != SaveResult::kSaved) fail(finished, outputs[i].path);
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    errno = 0;
+    const SaveResult published = files[i]->publish();
+    if (published != SaveResult::kSaved) fail(published, outputs[i].path);
   }
 }
 

@@ -20,9 +20,10 @@ struct Output {
   const std::vector<unsigned char>* bytes;
 };
 
-// Saves several files as a set: each is created and written beside its
-// path first, and none replaces what was at its path unless all could be
-// created and written. Throws ToolError on failure.
+// Saves several files as a set: each is created, written, synced and closed
+// beside its path first, and none replaces what was at its path unless all
+// could be. (Only a failed rename, after another file's rename, can still
+// leave one replaced and not the other.) Throws ToolError on failure.
 void save_outputs_together(const std::vector<Output>& outputs);
 
 }  // namespace gridwave::tools

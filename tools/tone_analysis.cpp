@@ -1,10 +1,17 @@
 #include "tone_analysis.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <numbers>
+#include <system_error>
+#include <thread>
 
 #include "constants.h"
 #include "tone.h"
@@ -44,24 +51,36 @@ std::vector<double> hann_window(std::int64_t length) {
   return w;
 }
 
+// Hann windows of the lengths the rows use, built once while they fit in
+// kWindowCacheValues; lengths past that are built when needed, in a spare
+// vector of the caller's.
 class HannWindows {
  public:
-  const std::vector<double>& of_length(std::int64_t length) {
+  explicit HannWindows(const std::vector<std::int64_t>& lengths) {
+    std::size_t kept = 0;
+    for (std::int64_t length : lengths) {
+      if (cache_.count(length) != 0 || kept + static_cast<std::size_t>(length) > kWindowCacheValues) continue;
+      kept += static_cast<std::size_t>(length);
+      cache_.emplace(length, hann_window(length));
+    }
+  }
+  const std::vector<double>& of_length(std::int64_t length, std::vector<double>& spare) const {
     const auto found = cache_.find(length);
     if (found != cache_.end()) return found->second;
-    if (cached_ + static_cast<std::size_t>(length) <= kWindowCacheValues) {
-      cached_ += static_cast<std::size_t>(length);
-      return cache_.emplace(length, hann_window(length)).first->second;
-    }
-    if (static_cast<std::int64_t>(spare_.size()) != length) spare_ = hann_window(length);
-    return spare_;
+    if (static_cast<std::int64_t>(spare.size()) != length) spare = hann_window(length);
+    return spare;
   }
 
  private:
   std::map<std::int64_t, std::vector<double>> cache_;
-  std::size_t cached_ = 0;
-  std::vector<double> spare_;
 };
+
+// CPUs this process may run on.
+int usable_cpus() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 // Runs the Goertzel recurrence over kLanes windows at once and returns the
 // amplitude of the tone in each: a sine of amplitude A gives |X| = A * sum(w) / 2.
@@ -121,13 +140,16 @@ Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell) 
   if (rows < 2) return grid;
 
   const std::int64_t column_length = at_rate(kSamplesPerColumn, sound.sample_rate);
-  const PaddedSignal signal(sound.samples, 0, column_length * kCellsPerRow);
+  // Columns past the end of the sound are silent: only those it reaches cost anything.
+  const std::int64_t sounding = std::min<std::int64_t>(
+      kCellsPerRow, (static_cast<std::int64_t>(sound.samples.size()) + column_length - 1) / column_length);
+  const PaddedSignal signal(sound.samples, 0, column_length * sounding);
   // Each column is measured on its own samples only, evenly weighted: the
   // renderer holds a row's amplitude constant through a column and changes it
   // at the border, so a window that matches the column sees one level.
   const std::vector<double> window(static_cast<std::size_t>(column_length), 1.0);
-  std::vector<std::int64_t> starts(kCellsPerRow);
-  for (int k = 0; k < kCellsPerRow; ++k) starts[k] = k * column_length;
+  std::vector<std::int64_t> starts(static_cast<std::size_t>(sounding));
+  for (int k = 0; k < sounding; ++k) starts[k] = k * column_length;
 
   std::vector<double> amplitudes(grid.cells.size(), 0.0);
   double loudest = 0.0;
@@ -136,7 +158,7 @@ Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell) 
     if (frequency >= sound.sample_rate / 2.0) continue;  // cannot be present in this sound
     const std::vector<double> row = tone_amplitudes(signal, window, radians_per_sample(frequency, sound.sample_rate), starts);
     std::copy(row.begin(), row.end(), amplitudes.begin() + static_cast<std::ptrdiff_t>(d) * kCellsPerRow);
-    loudest = std::max(loudest, *std::max_element(row.begin(), row.end()));
+    if (!row.empty()) loudest = std::max(loudest, *std::max_element(row.begin(), row.end()));
   }
   if (!(loudest > 0.0) || !std::isfinite(loudest)) return grid;
   for (std::size_t i = 0; i < amplitudes.size(); ++i)
@@ -167,52 +189,93 @@ std::vector<std::vector<float>> spectrogram_levels(SoundSource& sound, const Spe
     lengths[y] = std::clamp<std::int64_t>(std::llround(kCyclesPerWindow * rate / frequency), min_window, max_window);
     steps[y] = radians_per_sample(frequency, rate);
   }
-  HannWindows windows;
+  const HannWindows windows(lengths);
 
   const std::size_t pixels = static_cast<std::size_t>(view.width) * view.height;
   std::vector<std::vector<float>> levels(panels, std::vector<float>(pixels));
-  // The frames around the centres of kLanes pixel columns: as read
-  // (interleaved), then one stretch per panel and column.
-  std::vector<float> frames(static_cast<std::size_t>(max_window) * channels);
-  std::vector<float> stretches(static_cast<std::size_t>(max_window) * kLanes * panels);
-  auto stretch = [&](int panel, int lane) {
-    return stretches.data() + (static_cast<std::size_t>(panel) * kLanes + lane) * max_window;
-  };
+  const int groups = (view.width + kLanes - 1) / kLanes;
+  std::atomic<int> next_group{0};
+  std::mutex reading;  // the source reads one block at a time; progress is reported in turn
+  int groups_done = 0;
 
-  for (int x0 = 0; x0 < view.width; x0 += kLanes) {
-    const int lanes = std::min(kLanes, view.width - x0);
-    for (int j = 0; j < lanes; ++j) {
-      // Pixel column x is centred on its share of the frames shown.
-      const double share = (x0 + j + 0.5) * static_cast<double>(view.frame_count) / view.width;
-      const std::int64_t centre = view.first_frame + std::llround(share);
-      sound.read(centre - max_window / 2, max_window, frames.data());
-      for (std::int64_t f = 0; f < max_window; ++f) {
-        const float* frame = frames.data() + f * channels;
-        if (each_channel) {
-          for (int c = 0; c < channels; ++c) stretch(c, j)[f] = frame[c];
-        } else {
-          // Summed in double: finite samples as large as 3e38 must not overflow.
-          double sum = 0.0;
-          for (int c = 0; c < channels; ++c) sum += frame[c];
-          stretch(0, j)[f] = static_cast<float>(sum / channels);
+  // Takes groups of kLanes pixel columns until none are left.
+  auto work = [&] {
+    // The frames around the centres of the group's columns: as read
+    // (interleaved), then one stretch per panel and column.
+    std::vector<float> frames(static_cast<std::size_t>(max_window) * channels);
+    std::vector<float> stretches(static_cast<std::size_t>(max_window) * kLanes * panels);
+    std::vector<double> spare_window;
+    auto stretch = [&](int panel, int lane) {
+      return stretches.data() + (static_cast<std::size_t>(panel) * kLanes + lane) * max_window;
+    };
+    for (int group = next_group++; group < groups; group = next_group++) {
+      const int x0 = group * kLanes;
+      const int lanes = std::min(kLanes, view.width - x0);
+      for (int j = 0; j < lanes; ++j) {
+        // Pixel column x is centred on its share of the frames shown.
+        const double share = (x0 + j + 0.5) * static_cast<double>(view.frame_count) / view.width;
+        const std::int64_t centre = view.first_frame + std::llround(share);
+        {
+          const std::lock_guard<std::mutex> lock(reading);
+          sound.read(centre - max_window / 2, max_window, frames.data());
+        }
+        for (std::int64_t f = 0; f < max_window; ++f) {
+          const float* frame = frames.data() + f * channels;
+          if (each_channel) {
+            for (int c = 0; c < channels; ++c) stretch(c, j)[f] = frame[c];
+          } else {
+            // Summed in double: finite samples as large as 3e38 must not overflow.
+            double sum = 0.0;
+            for (int c = 0; c < channels; ++c) sum += frame[c];
+            stretch(0, j)[f] = static_cast<float>(sum / channels);
+          }
         }
       }
-    }
-    for (int panel = 0; panel < panels; ++panel) {
-      for (int y = 0; y < view.height; ++y) {
-        const std::int64_t length = lengths[y];
-        const float* p[kLanes];
-        for (int j = 0; j < kLanes; ++j) p[j] = stretch(panel, std::min(j, lanes - 1)) + (max_window / 2 - length / 2);
-        double amplitude[kLanes];
-        goertzel_lanes(p, windows.of_length(length), steps[y], amplitude);
-        float* row = levels[panel].data() + static_cast<std::size_t>(y) * view.width + x0;
-        for (int j = 0; j < lanes; ++j)
-          row[j] = amplitude[j] > 0.0 ? static_cast<float>(20.0 * std::log10(amplitude[j]))
-                                      : -std::numeric_limits<float>::infinity();
+      for (int panel = 0; panel < panels; ++panel) {
+        for (int y = 0; y < view.height; ++y) {
+          const std::int64_t length = lengths[y];
+          const float* p[kLanes];
+          for (int j = 0; j < kLanes; ++j) p[j] = stretch(panel, std::min(j, lanes - 1)) + (max_window / 2 - length / 2);
+          double amplitude[kLanes];
+          goertzel_lanes(p, windows.of_length(length, spare_window), steps[y], amplitude);
+          float* row = levels[panel].data() + static_cast<std::size_t>(y) * view.width + x0;
+          for (int j = 0; j < lanes; ++j)
+            row[j] = amplitude[j] > 0.0 ? static_cast<float>(20.0 * std::log10(amplitude[j]))
+                                        : -std::numeric_limits<float>::infinity();
+        }
       }
+      const std::lock_guard<std::mutex> lock(reading);
+      ++groups_done;
+      if (progress) progress(static_cast<double>(groups_done) / groups);
     }
-    if (progress) progress(static_cast<double>(x0 + lanes) / view.width);
+  };
+
+  // Every column is measured the same way whichever thread takes it, so the
+  // picture does not depend on the thread count. A thread that cannot start
+  // leaves its share to the others; the calling thread always works.
+  std::vector<std::thread> helpers;
+  std::exception_ptr failure;
+  std::mutex failing;
+  auto guarded = [&] {
+    try {
+      work();
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(failing);
+      if (!failure) failure = std::current_exception();
+      next_group = groups;  // the others stop at their next group
+    }
+  };
+  const int threads = std::min(usable_cpus(), groups);
+  for (int t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(guarded);
+    } catch (const std::system_error&) {
+      break;
+    }
   }
+  guarded();
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
   return levels;
 }
 

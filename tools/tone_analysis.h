@@ -63,8 +63,9 @@ double pixel_frequency(int y, const SpectrogramView& view);
 // frequency (a constant number of cycles, within bounds), so the picture is
 // equally sharp in pitch across a log axis while high tones stay sharp in
 // time. Only the frames those windows cover are read, a few columns at a
-// time, so memory does not grow with the sound's length. `progress` (may be
-// empty) is told the share done, 0 ... 1.
+// time, so memory does not grow with the sound's length. Columns are shared
+// among the CPUs' threads; `progress` (may be empty) is told the share done,
+// 0 ... 1, from any of them, one call at a time.
 std::vector<std::vector<float>> spectrogram_levels(SoundSource& sound, const SpectrogramView& view,
                                                    bool each_channel,
                                                    const std::function<void(double)>& progress = {});
