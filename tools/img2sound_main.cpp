@@ -8,6 +8,7 @@
 #include "cli_support.h"
 #include "image_input.h"
 #include "picture_sound.h"
+#include "standard_descriptors.h"
 
 using namespace gridwave::tools;
 
@@ -29,6 +30,7 @@ std::function<void(double)> terminal_progress() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  gridwave::ensure_standard_descriptors();
   PictureSoundOptions o;
   CLI::App app{
       "Turns a picture (PNG, JPEG, GIF, BMP, WebP, PGM/PPM) into a sound whose spectrogram draws it. "
