@@ -59,10 +59,11 @@ class StudioPage(unittest.TestCase):
         cls.driver.quit()
         left = cls.studio.left_files()
         status = cls.studio.stop()
+        messages = cls.studio.messages()
         cls.studio.cleanup()
         cls.work.cleanup()
         assert left == [], f"the studio left files behind: {left}"
-        assert status == 0, f"the studio ended with status {status}"
+        assert status == 0, f"the studio ended with status {status}: {messages[-3000:]}"
 
     # Helpers -------------------------------------------------------------
 

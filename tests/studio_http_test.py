@@ -35,10 +35,11 @@ class HostileRequests(unittest.TestCase):
         try:
             left = cls.studio.left_files()
             status = cls.studio.stop()
+            messages = cls.studio.messages()
         finally:
             cls.studio.cleanup()
         assert left == [], f"the studio left files behind: {left}"
-        assert status == 0, f"the studio ended with status {status} on SIGINT"
+        assert status == 0, f"the studio ended with status {status} on SIGINT: {messages[-3000:]}"
 
     def assertStillAnswers(self):
         status, _, body = self.studio.request("GET", "/", timeout=5)

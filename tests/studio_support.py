@@ -23,15 +23,16 @@ class Studio:
     def __init__(self, binary, *args):
         self.folder = tempfile.TemporaryDirectory(prefix="studio-test-")
         env = dict(os.environ, TMPDIR=self.folder.name)
+        # Its messages go to a file elsewhere: a pipe nobody reads could fill up and stall it.
+        self.errors = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             [binary, "--port", "0", *args], cwd=self.folder.name, env=env,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            stdout=subprocess.PIPE, stderr=self.errors)
         line = self._first_line(10)
         match = re.search(rb"http://([0-9.]+):(\d+)/", line)
         if not match:
             self.process.kill()
-            raise RuntimeError(f"gridwave-studio printed no address: {line!r} "
-                               f"{self.process.stderr.read()!r}")
+            raise RuntimeError(f"gridwave-studio printed no address: {line!r} {self.messages()}")
         self.host = match.group(1).decode()
         self.port = int(match.group(2))
         self.url = f"http://{self.host}:{self.port}/"
@@ -47,6 +48,11 @@ class Studio:
                     break
                 line += byte
         return line
+
+    def messages(self):
+        """What it printed on standard error so far."""
+        self.errors.seek(0)
+        return self.errors.read().decode(errors="replace")
 
     def left_files(self):
         return os.listdir(self.folder.name)
@@ -68,10 +74,10 @@ class Studio:
             self.process.kill()
             status = self.process.wait()
         self.process.stdout.close()
-        self.process.stderr.close()
         return status
 
     def cleanup(self):
+        self.errors.close()
         self.folder.cleanup()
 
     def request(self, method, path, body=None, headers=None, timeout=60):

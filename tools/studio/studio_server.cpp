@@ -203,9 +203,20 @@ int log_message(const mg_connection*, const char* message) {
   return 1;
 }
 
+// One small render before serving, on the main thread: the font setup of
+// the spectrogram's labels then happens here, once (fontconfig keeps it for
+// the process), instead of in the first request, on a thread that ends.
+void warm_up() {
+  const WebAsset* example = find_web_asset("/example.png");
+  RenderRequest request;
+  request.duration_s = 0.5;
+  render_for_studio(std::vector<unsigned char>(example->data, example->data + example->size), request);
+}
+
 }  // namespace
 
 StudioServer::StudioServer(const StudioConfig& config) : state_(std::make_unique<State>(config)) {
+  warm_up();
   const std::string ports = config.listen_address + ":" + std::to_string(config.port);
   const std::string threads = std::to_string(config.worker_threads);
   const std::string timeout = std::to_string(config.request_timeout_ms);
