@@ -38,7 +38,7 @@ TEST(DecodeImage, EveryPngLayoutGivesLumaOverBlack) {
       {"grey 8-bit", {SPNG_COLOR_TYPE_GRAYSCALE, 8}, {0, 255}, 0.0f, 1.0f},
       {"grey 16-bit", {SPNG_COLOR_TYPE_GRAYSCALE, 16}, words16({0x8000, 0xffff}), 32768 / 65535.0f, 1.0f},
       {"grey+alpha 8-bit", {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8}, {255, 51, 102, 255}, 0.2f, 0.4f},
-      {"RGB 8-bit", {SPNG_COLOR_TYPE_TRUECOLOR, 8}, {255, 0, 0, 0, 0, 255}, 0.299f, 0.114f},
+      {"RGB 8-bit", {SPNG_COLOR_TYPE_TRUECOLOR, 8}, {255, 0, 0, 0, 0, 255}, 0.5f, 0.5f},  // saturated: half
       {"RGBA 16-bit",
        {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16},
        words16({0xffff, 0xffff, 0xffff, 0, 0, 0xffff, 0, 0xffff}),
@@ -104,7 +104,8 @@ TEST(DecodeImage, RejectsBrokenAndUnsupportedFiles) {
       {"PNG with a flipped byte", flipped, "is not a readable PNG image"},
       {"PNG signature only", header_only, "is not a readable PNG image"},
       {"text", text("hello"), "is not a supported image"},
-      {"GIF", text("GIF89a\x01\x00\x01\x00"), "is not a supported image"},
+      {"GIF cut in its header", text("GIF89a\x01\x00\x01\x00"), "is not a readable GIF image"},
+      {"TIFF", text("II*\x00\x08\x00\x00\x00"), "is not a supported image"},
       {"plain PGM", text("P2\n1 1\n255\n0\n"), "not supported"},
       {"zero-width PGM", text("P5\n0 4\n255\n"), "has no pixels"},
       {"zero-height PPM", text("P6 4 0 255\n"), "has no pixels"},
@@ -148,28 +149,34 @@ TEST(AreaResample, AveragesByCoveredArea) {
 
 TEST(CellForBrightness, DecibelsLinearAndInverted) {
   const CellMapping db;  // 60 dB, largest cell 1000
-  EXPECT_EQ(cell_for_brightness(1.0, db), 1000);
-  EXPECT_EQ(cell_for_brightness(0.5, db), 32);    // 30 dB down
-  EXPECT_EQ(cell_for_brightness(1 / 255.0, db), 1);  // the darkest grey still sounds
-  EXPECT_EQ(cell_for_brightness(0.0, db), 0);
-  EXPECT_EQ(cell_for_brightness(1.5, db), 1000);
-
   const CellMapping narrow{false, 20.0, 500, false};
-  EXPECT_EQ(cell_for_brightness(0.5, narrow), 158);  // 500 * 10^-0.5
-
   const CellMapping linear{true, 60.0, 200, false};
-  EXPECT_EQ(cell_for_brightness(0.25, linear), 50);
-
   const CellMapping inverted{true, 60.0, 200, true};
-  EXPECT_EQ(cell_for_brightness(0.0, inverted), 200);
-  EXPECT_EQ(cell_for_brightness(1.0, inverted), 0);
+  const struct {
+    const char* name;
+    const CellMapping& mapping;
+    double brightness;
+    std::int32_t cell;
+  } cases[] = {
+      {"full", db, 1.0, 1000},
+      {"half: 30 dB down", db, 0.5, 32},
+      {"the darkest grey still sounds", db, 1 / 255.0, 1},
+      {"black is silent", db, 0.0, 0},
+      {"above white is white", db, 1.5, 1000},
+      {"20 dB range", narrow, 0.5, 158},  // 500 * 10^-0.5
+      {"linear", linear, 0.25, 50},
+      {"inverted black", inverted, 0.0, 200},
+      {"inverted white", inverted, 1.0, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cell_for_brightness(c.brightness, c.mapping), c.cell) << c.name;
 }
 
 TEST(PictureToGrid, TopRowSoundsHighestAndRowZeroIsSilent) {
   // 2 x 3 picture: rows from the top 1.0, 0.5, 0.0; right column half as bright.
   const LumaImage image{2, 3, {1.0f, 0.5f, 0.5f, 0.25f, 0.0f, 0.0f}};
   const CellMapping linear{true, 60.0, 100, false};
-  const Grid grid = picture_to_grid(image, std::nullopt, linear);
+  EXPECT_EQ(picture_to_grid(image, std::nullopt, linear).rows, kDefaultPictureRows + 1);
+  const Grid grid = picture_to_grid(image, 3, linear);
   ASSERT_EQ(grid.rows, 4);
   ASSERT_EQ(grid.cells.size(), 4u * kCellsPerRow);
   for (int k = 0; k < kCellsPerRow; ++k) {
@@ -190,77 +197,6 @@ TEST(PictureToGrid, TopRowSoundsHighestAndRowZeroIsSilent) {
   const Grid shorter = picture_to_grid(image, 1, linear);
   ASSERT_EQ(shorter.rows, 2);
   EXPECT_EQ(shorter.at(1, 0), 50);  // (1 + 0.5 + 0) / 3
-}
-
-Sound sound_of(int sample_rate, const std::vector<double>& values) {
-  Sound sound{sample_rate, std::vector<float>(values.begin(), values.end())};
-  return sound;
-}
-
-TEST(ToneAmplitudes, FindsASineAtItsExactFrequency) {
-  constexpr double kFrequency = 1234.5;
-  const PaddedSignal signal(sound_of(kSampleRate, testing::sine(kFrequency, 1000.0, kSampleRate, 20000)).samples, 0, 0);
-  const double step = radians_per_sample(kFrequency, kSampleRate);
-  const std::vector<double> flat(kSamplesPerColumn, 1.0);
-  std::vector<double> hann(kSamplesPerColumn);
-  for (int n = 0; n < kSamplesPerColumn; ++n) hann[n] = std::pow(std::sin(M_PI * (n + 0.5) / kSamplesPerColumn), 2);
-  for (const std::vector<double>* window : {&flat, static_cast<const std::vector<double>*>(&hann)}) {
-    const auto a = tone_amplitudes(signal, *window, step, {0, 3000, 9999, 15000});
-    for (double amplitude : a) EXPECT_NEAR(amplitude, 1000.0, 5.0);
-    // Half an octave away there is next to nothing.
-    const auto off = tone_amplitudes(signal, *window, radians_per_sample(kFrequency * 1.41, kSampleRate), {3000});
-    EXPECT_LT(off[0], 10.0);
-  }
-}
-
-TEST(AnalyseGrid, MeasuresEachRowAtItsPitchInEveryColumn) {
-  // Row 3 of 10 sounding through the first half only, at 48 kHz, so columns
-  // last as long as gridwave's do (4365 samples).
-  const double frequency = row_frequency(3, 10);
-  const Sound sound = sound_of(48000, testing::sine(frequency, 8000.0, 48000, 4365 * 100));
-  const Grid grid = analyse_grid(sound, 10, 500);
-  ASSERT_EQ(grid.rows, 10);
-  for (int k = 0; k < kCellsPerRow; ++k) {
-    EXPECT_EQ(grid.at(0, k), 0);
-    if (k < 100) {
-      EXPECT_GE(grid.at(3, k), 495) << k;
-      for (int d : {1, 5, 9}) EXPECT_LT(grid.at(d, k), 10) << d << " " << k;
-    } else {
-      EXPECT_EQ(grid.at(3, k), 0) << k;  // past the end of the sound
-    }
-  }
-  EXPECT_EQ(analyse_grid(Sound{44100, std::vector<float>(1000, 0.0f)}, 5, 1000).cells,
-            std::vector<std::int32_t>(5 * kCellsPerRow, 0));
-}
-
-TEST(SpectrogramLevels, ShowsAToneOnItsOwnRowAtItsLevel) {
-  // Half-scale 1 kHz: -6 dB against a full-scale sine.
-  const Sound sound = sound_of(kSampleRate, testing::sine(1000.0, 16384.0, kSampleRate, kSampleRate));
-  const SpectrogramView view{20, 100, row_frequency(1, 1), row_frequency(0, 1)};
-  const std::vector<float> levels = spectrogram_levels(sound, view);
-  ASSERT_EQ(levels.size(), 2000u);
-  // 1 kHz lies 3.32 of the 5 octaves down from 10 kHz: pixel row 66.
-  const int tone_row = static_cast<int>(std::log2(10000.0 / 1000.0) / 5.0 * 100);
-  EXPECT_NEAR(pixel_frequency(tone_row, view), 1000.0, 20.0);
-  for (int x = 2; x < 18; ++x) {  // away from the sound's ends
-    EXPECT_NEAR(levels[tone_row * 20 + x], -6.0, 0.5) << x;
-    EXPECT_LT(levels[10 * 20 + x], -60.0) << x;
-    EXPECT_LT(levels[95 * 20 + x], -60.0) << x;
-  }
-}
-
-TEST(HeatColour, RunsFromBlackToPaleAndGrowsLighter) {
-  EXPECT_EQ(heat_colour(0.0), (Rgb{0, 0, 4}));
-  EXPECT_EQ(heat_colour(-3.0), heat_colour(0.0));
-  EXPECT_EQ(heat_colour(1.0), (Rgb{252, 250, 190}));
-  EXPECT_EQ(heat_colour(7.0), heat_colour(1.0));
-  float previous = -1.0f;
-  for (int i = 0; i <= 100; ++i) {
-    const Rgb c = heat_colour(i / 100.0);
-    const float lightness = luma_of(c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f);
-    EXPECT_GT(lightness, previous) << i;
-    previous = lightness;
-  }
 }
 
 }  // namespace

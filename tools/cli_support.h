@@ -3,7 +3,9 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace gridwave::tools {
 
@@ -15,6 +17,22 @@ inline constexpr int kUsageError = 2;  // the command line was wrong
 // the status to exit with: 0 after printing --help to standard output, or
 // kUsageError after a one-line complaint on standard error.
 int parse_command_line(CLI::App& app, int argc, char** argv);
+
+// Strict readers of numbers typed on a command line: plain decimal text and
+// nothing else (no spaces, no hexadecimal, no "nan" or "inf"), so a slip of
+// the keyboard is reported instead of being read as something else.
+// "-12", "+7" and "007" are whole numbers; "2.5", "-.5", "1e3" real ones.
+std::optional<long long> read_whole_number(std::string_view text);
+std::optional<double> read_real_number(std::string_view text);  // finite values only
+
+// Validators for numeric options, built on the readers above. A bad value is
+// reported as "--option: '5 ' is not a whole number" or "--option: 0 is out
+// of range: it must be from 1 to 8000". Attach them with ->transform(), not
+// ->check(): they hand CLI11 the number read, written back in plain decimal,
+// so that "010" is ten and not CLI11's octal eight.
+CLI::Validator whole_number(long long min, long long max);
+CLI::Validator real_number(double min, double max);  // min <= value <= max
+CLI::Validator real_above(double bound);             // value > bound
 
 // Prints "tool: message" as a single line on standard error.
 void report_failure(const std::string& tool, const std::string& message);
