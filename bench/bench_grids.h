@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "constants.h"
+
 namespace gridwave::bench {
 
 enum class GridKind { kDense, kBlocks, kExtreme };
@@ -17,7 +19,7 @@ enum class GridKind { kDense, kBlocks, kExtreme };
 // columns, four out of five silent, the rest random in 1 ... 255. kExtreme:
 // every cell INT32_MIN, the loudest a cell can be.
 inline std::vector<std::int32_t> make_grid(GridKind kind, int rows, unsigned seed = 1) {
-  constexpr int kColumns = 200;
+  constexpr int kColumns = kCellsPerRow;
   std::mt19937 rng(seed);
   std::vector<std::int32_t> cells(static_cast<std::size_t>(rows) * kColumns);
   if (kind == GridKind::kExtreme) {

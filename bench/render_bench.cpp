@@ -32,7 +32,7 @@ void Plain(benchmark::State& state) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   for (auto _ : state) {
     for (int r = 0; r < g.rows; ++r) {
-      render_cells(acc.data(), g.frequencies[r], g.cells.data() + std::size_t(r) * kCellsPerRow, kColumnCount);
+      render_cells(acc.data(), g.frequencies[r], g.cells.data() + std::size_t(r) * kCellsPerRow, kCellsPerRow);
     }
     benchmark::DoNotOptimize(acc.data());
   }
@@ -45,7 +45,7 @@ void Batched(benchmark::State& state) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   const std::uint64_t fallbacks_before = sin_fallback_count();
   for (auto _ : state) {
-    render_cells_batched(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kColumnCount, threads);
+    render_cells_batched(acc.data(), g.frequencies.data(), g.cells.data(), g.rows, kCellsPerRow, threads);
     benchmark::DoNotOptimize(acc.data());
   }
   const double row_samples = static_cast<double>(state.iterations()) * g.rows * kSampleCount;

@@ -13,9 +13,18 @@ packages=(
   libspng-dev
   libsndfile1-dev
   libcli11-dev
+  libjpeg62-turbo-dev
+  libturbojpeg0-dev
+  libgif-dev
+  libwebp-dev
+  python3-numpy
   libhwy-dev
   libbenchmark-dev
   time
+  libcivetweb-dev
+  chromium
+  chromium-driver
+  python3-selenium
   libcairo2-dev
   fonts-dejavu-core
   sox

@@ -97,30 +97,33 @@ class SignalBlock {
 };
 
 // Creates the temporary file from name_template (…XXXXXX) and lists it for
-// the handler. Returns its descriptor and sets entry, or -1.
+// the handler. Returns its descriptor, or -1. entry is its place in the list,
+// or -1 when more than kMaxPending files are being saved at once: such a file
+// is still removed on every failure, only not when a signal ends the process.
 int create_listed_temp(std::string& name_template, int& entry) {
+  entry = -1;
   if (name_template.size() >= PATH_MAX) return -1;
   install_handlers();
   SignalBlock block;
-  for (int i = 0; i < kMaxPending; ++i) {
+  for (int i = 0; i < kMaxPending && entry < 0; ++i) {
     int expected = 0;
-    if (!pending_state[i].compare_exchange_strong(expected, 1)) continue;
-    const int fd = mkostemp(name_template.data(), O_CLOEXEC);
-    if (fd < 0) {
-      pending_state[i].store(0);
-      break;
-    }
-    std::memcpy(pending_names[i], name_template.c_str(), name_template.size() + 1);
-    pending_state[i].store(2);
-    entry = i;
-    return fd;
+    if (pending_state[i].compare_exchange_strong(expected, 1)) entry = i;
   }
-  restore_handlers();
-  return -1;
+  const int fd = mkostemp(name_template.data(), O_CLOEXEC);
+  if (fd >= 0 && entry >= 0) {
+    std::memcpy(pending_names[entry], name_template.c_str(), name_template.size() + 1);
+    pending_state[entry].store(2);
+  } else if (entry >= 0) {
+    pending_state[entry].store(0);
+    entry = -1;
+  }
+  if (fd < 0) restore_handlers();
+  return fd;
 }
 
+// The counterpart of a successful create_listed_temp.
 void unlist_temp(int entry) {
-  pending_state[entry].store(0);
+  if (entry >= 0) pending_state[entry].store(0);
   restore_handlers();
 }
 

@@ -30,34 +30,48 @@
 //   rows of +-2147483647 cells, a grid file of more than 34 GB.
 //
 // * The sine. Two vectors of L samples each (L = lanes, at most 8) of one
-//   row start at phase P, a double of the recurrence. Their sines are
-//     y_j = sin_hwy(P) cos(j step) + cos_hwy(P) sin(j step),   j < 2L,
+//   row form a pair; M, the phase at the pair's middle sample (sample L of
+//   the pair), is a double of the recurrence. Lane j of the pair lies
+//   J = j - L samples from it (-L <= J < L), and its sine is taken as
+//     y_J = sin_hwy(M) cos(a_J) + cos_hwy(M) sin(a_J),   a_J = J step,
 //   with hn::Sin and hn::Cos (documented in contrib/math/math-inl.h to be
-//   within 3 ULP over [-39000, 39000]) and tables of cos(j step), sin(j step)
-//   from glibc (within 1 ULP). The plain loop takes std::sin of p_j, the
-//   recurrence's phase at sample j. Bounds on |y_j - std::sin(p_j)|:
-//   - the recurrence: p_j = P + j step + e - w kFullCircle, where w is the
-//     number of wraps in j steps and |e| <= 15 * 2^-50 (each addition rounds
-//     by at most half an ULP of a value below 16; subtracting kFullCircle is
-//     exact by Sterbenz). kFullCircle = 2 pi + g, g = 2.0413e-11, so
-//     |sin(p_j) - sin(P + j step)| <= w g + |e|;
-//   - w <= floor((2L - 1) step / kFullCircle) + 1 (at most 4 for L = 8);
-//   - y_j against sin(P + j step): the two 3-ULP values, the two 1-ULP table
-//     entries, the rounding of j * step, the product and the fused sum:
-//     below 5e-15; std::sin(p_j) against sin(p_j): 1 ULP.
-//   In all, |y_j - std::sin(p_j)| <= w g + 2^-45 =: bound. The steps after
-//   the sine, s = (y * A) * 100 and trunc(acc + s), are each monotonic in y
-//   (non-decreasing for A >= 0, non-increasing for A < 0), so s from
-//   std::sin lies between the values s takes at y - bound and y + bound,
-//   which lie within bound |A| 100 (plus a rounding of s far smaller) of s.
-//   We take margin = 16 bound |A| 100 and
+//   within 3 ULP; Highway's own test allows 4) and tables of cos(a_J),
+//   sin(a_J) computed in long double from the exact a_J (within half an ULP
+//   and then some). The plain loop takes std::sin of p_J, the recurrence's
+//   phase there. Bounds on |y_J - std::sin(p_J)|:
+//   - the recurrence: p_J = M + a_J + e - w kFullCircle, where w is the
+//     number of wraps between the two samples and |e| <= |J| 2^-51 (each
+//     addition rounds by at most half an ULP of a value below 8;
+//     subtracting kFullCircle is exact by Sterbenz). kFullCircle = 2 pi + g,
+//     g = 2.0413e-11, so sin(p_J) = sin(M + a_J - w g + e);
+//   - w = floor((M + a_J) / kFullCircle) unless M + a_J lies within |e| of
+//     a whole number of circles, where the recurrence's rounding decides.
+//   - y_J against sin(M + a_J): the two vector values (4 ULP each, 6.3e-16
+//     together), the two tables and the product and sum (4.4e-16), and
+//     std::sin(p_J) against sin(p_J): 1 ULP. With |e| <= 8 2^-51 = 3.6e-15,
+//     4.9e-15 in all besides w g.
+//   Quiet rows leave the shift in: |y_J - std::sin(p_J)| <= w g + 4.9e-15,
+//   with |w| <= floor((2L - 1) step / kFullCircle) + 1, bounded by
+//   w 2.05e-11 + 2^-47. Loud rows take it out: w is counted from
+//   (M + a_J) / kFullCircle (lanes within 1e-10 circles of a wrap are
+//   marked doubtful), and the table angle turned back by w g to first order
+//   (an error below (4 g)^2 / 2 = 3e-21); their bound is 2^-47 = 7.1e-15.
+//   The tests measure these errors on every target and hold them to the
+//   bounds. The steps after the sine, s = (y * A) * 100 and
+//   trunc(acc + s), are each monotonic in y (non-decreasing for A >= 0,
+//   non-increasing for A < 0), so s from std::sin lies between the values s
+//   takes at y - bound and y + bound, which lie within bound |A| 100 of s up
+//   to the rounding of s, which the bound's headroom over 4.9e-15 covers.
+//   With margin = bound |A| 100,
 //     lo = trunc(acc + (s - margin)),  hi = trunc(acc + (s + margin)).
 //   By monotonicity the plain loop's result lies between lo and hi, so when
-//   they are equal it is that value. Otherwise the lane is recomputed the
-//   plain way: its phase run on from P by the recurrence, then std::sin.
-//   On random dense grids that happens about 33 times per million row
-//   samples. A zero cell contributes nothing and is skipped; a row group
-//   whose cells are all zero costs only the phase advance.
+//   they are equal it is that value. Otherwise the lane's phase is run on
+//   by the recurrence itself from the vector's first sample, and hn::Sin of
+//   that exact phase (bound 2^-50) settles it the same way; only the lanes
+//   still in doubt take std::sin. On random dense grids that is a few row
+//   samples per million; on a grid of INT32_MIN cells about 400. A zero cell
+//   contributes nothing and is skipped; a row group whose cells are all zero
+//   costs only the phase advance.
 
 #ifndef GRIDWAVE_BATCH_RENDER_SHARED
 #define GRIDWAVE_BATCH_RENDER_SHARED
@@ -99,6 +113,7 @@ constexpr std::int64_t kBlockSamples = 32;
 // the comment at the top of the file. The tests measure them on every target.
 constexpr double kRotationBound = 0x1p-47;   // the rotation, wraps taken out
 constexpr double kVectorSinBound = 0x1p-50;  // hn::Sin of the phase itself
+static_assert(kRotationBound > 4.9e-15 * 1.4, "headroom for the rounding of s");
 constexpr double kWrapShiftBound = 2.05e-11;  // 6.2831853072 - 2 pi, rounded up
 // 6.2831853072 - 2 pi, to far better than an ULP of it: the double nearest
 // 6.2831853072, less the double nearest 2 pi (exact), less what that double
@@ -117,13 +132,13 @@ HWY_INLINE V Advance(V phase, V step, V circle) {
 // Runs kChains row groups (starting at row g) n samples on, all side by side
 // so that their recurrences, each a chain of dependent operations, overlap
 // in the pipeline. The count is a template argument so that the phases stay
-// in registers. With a record, the phases at samples 0 ... recorded-1
-// (before they advance) are kept at record[sample * stride + row]; the
-// recurrence runs on past n for that where needed, but the phases kept for
-// the next block are those after n samples.
+// in registers. With a record, the phases at every `every`-th sample below
+// `recorded` (before they advance) are kept: sample v * every at
+// record[v * stride + row]. The recurrence runs on past n for that where
+// needed, but the phases kept for the next block are those after n samples.
 template <std::size_t kChains>
 HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t stride, std::size_t g,
-                          std::int64_t n, double* record, std::int64_t recorded) {
+                          std::int64_t n, double* record, std::int64_t recorded, std::int64_t every) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const V circle = hn::Set(d, kFullCircle);
@@ -132,39 +147,43 @@ HWY_INLINE void RunChains(double* phases, const double* steps, std::size_t strid
     p[c] = hn::Load(d, phases + g + c * lanes);
     s[c] = hn::Load(d, steps + g + c * lanes);
   }
+  // From one event to the next (a sample to keep, or sample n) in a tight loop.
   const std::int64_t last = std::max(n, recorded);
-  for (std::int64_t i = 0; i < last; ++i) {
+  std::int64_t keep = record != nullptr ? 0 : last;  // the next sample to keep
+  for (std::int64_t i = 0;;) {
     if (i == n) {
       for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
     }
-    if (i < recorded) {
-      double* at = record + static_cast<std::size_t>(i) * stride + g;
+    if (i == keep && i < recorded) {
+      double* at = record + static_cast<std::size_t>(i / every) * stride + g;
       for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, at + c * lanes);
+      keep += every;
     }
-    for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
-  }
-  if (last == n) {
-    for (std::size_t c = 0; c < kChains; ++c) hn::Store(p[c], d, phases + g + c * lanes);
+    if (i == last) return;
+    const std::int64_t next = std::min({keep, i < n ? n : last, last});
+    for (; i < next; ++i) {
+      for (std::size_t c = 0; c < kChains; ++c) p[c] = Advance(p[c], s[c], circle);
+    }
   }
 }
 
 // Runs the phases of `stride` rows n samples on, keeping those of samples
-// 0 ... recorded-1 in record (see RunChains).
+// every-th sample below recorded in record (see RunChains).
 void RunPhases(double* phases, const double* steps, std::size_t stride, std::int64_t n,
-               double* record = nullptr, std::int64_t recorded = 0) {
+               double* record = nullptr, std::int64_t recorded = 0, std::int64_t every = 1) {
   const std::size_t lanes = hn::Lanes(D());
   for (std::size_t g = 0; g < stride; g += 8 * lanes) {
     // Every group of this pass in one chain set: a pass of its own would be
     // bound by the latency of one chain.
     switch (std::min<std::size_t>(8, (stride - g) / lanes)) {
-      case 8: RunChains<8>(phases, steps, stride, g, n, record, recorded); break;
-      case 7: RunChains<7>(phases, steps, stride, g, n, record, recorded); break;
-      case 6: RunChains<6>(phases, steps, stride, g, n, record, recorded); break;
-      case 5: RunChains<5>(phases, steps, stride, g, n, record, recorded); break;
-      case 4: RunChains<4>(phases, steps, stride, g, n, record, recorded); break;
-      case 3: RunChains<3>(phases, steps, stride, g, n, record, recorded); break;
-      case 2: RunChains<2>(phases, steps, stride, g, n, record, recorded); break;
-      default: RunChains<1>(phases, steps, stride, g, n, record, recorded); break;
+      case 8: RunChains<8>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 7: RunChains<7>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 6: RunChains<6>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 5: RunChains<5>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 4: RunChains<4>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 3: RunChains<3>(phases, steps, stride, g, n, record, recorded, every); break;
+      case 2: RunChains<2>(phases, steps, stride, g, n, record, recorded, every); break;
+      default: RunChains<1>(phases, steps, stride, g, n, record, recorded, every); break;
     }
   }
 }
@@ -236,7 +255,7 @@ class RangeRenderer {
         bases_((static_cast<std::size_t>(kBlockSamples) + 2 * lanes_ - 1) / (2 * lanes_)),
         phases_(Aligned(stride_)),
         steps_(Aligned(stride_)),
-        phase_record_(Aligned(stride_ * bases_ * 2 * lanes_)),
+        phase_record_(Aligned(stride_ * bases_ * 2)),
         middle_sin_(Aligned(stride_ * bases_)),
         middle_cos_(Aligned(stride_ * bases_)),
         acc_(Aligned(kBlockSamples)),
@@ -300,21 +319,21 @@ class RangeRenderer {
     // Every sample of each pair of vectors, the padding too: a pair's sine
     // is taken at its middle sample, which may lie past n.
     const std::int64_t pairs = (padded / lanes + 1) / 2;
-    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get(), pairs * 2 * lanes);
+    RunPhases(phases_.get(), steps_.get(), stride_, n, phase_record_.get(), pairs * 2 * lanes, lanes);
     const std::int64_t vectors = padded / lanes;
     for (std::int64_t b = 0; 2 * b < vectors; ++b) {
       for (std::size_t group = 0; group < group_live_.size(); ++group) {
         if (!group_live_[group]) continue;
         const std::size_t at = static_cast<std::size_t>(b) * stride_ + group * lanes_;
         const std::size_t middle = static_cast<std::size_t>(2 * b + 1) * lanes_;  // the pair's middle sample
-        const V phase = hn::Load(d, phase_record_.get() + middle * stride_ + group * lanes_);
+        const V phase = hn::Load(d, phase_record_.get() + middle / lanes_ * stride_ + group * lanes_);
         hn::Store(hn::Sin(d, phase), d, middle_sin_.get() + at);
         hn::Store(hn::Cos(d, phase), d, middle_cos_.get() + at);
       }
     }
     Slot* slots = job_.accumulator + first;
     std::fill_n(acc_.get(), padded, 0.0);
-    if (!job_.slots_untouched) {
+    if (!job_.slots_fresh) {
       for (std::int64_t k = 0; k < n; ++k) acc_[k] = static_cast<double>(slots[k]);
     }
     std::int64_t v = 0;
@@ -357,8 +376,8 @@ class RangeRenderer {
     const double* turns = job_.turns->turns + r * kTurnLanes;
     const V middle_sin = hn::Set(d, middle_sin_[at + r]);
     const V middle_cos = hn::Set(d, middle_cos_[at + r]);
-    const double* phases = phase_record_.get() + 2 * lanes_ * at + r;  // this row, the pair's samples
-    const V middle_turns = hn::Set(d, unwrap ? phases[lanes_ * stride_] * (1.0 / kFullCircle) : 0.0);
+    const double* phases = phase_record_.get() + 2 * at + r;  // this row at the starts of the pair's vectors
+    const V middle_turns = hn::Set(d, unwrap ? phases[stride_] * (1.0 / kFullCircle) : 0.0);
     const V amp = hn::Set(d, live.amplitude);
     const V gain = hn::Set(d, kCellGain);
     const V margin = hn::Set(d, live.margin);
@@ -376,27 +395,30 @@ class RangeRenderer {
       const auto sure0 = hn::AndNot(doubt, hn::Eq(lo0, hi0));
       const auto sure1 = hn::AndNot(doubt1, hn::Eq(lo1, hi1));
       if (HWY_UNLIKELY(!hn::AllTrue(d, hn::And(sure0, sure1)))) {
-        acc0 = Recompute(acc0, lo0, sure0, phases, live);
-        acc1 = Recompute(acc1, lo1, sure1, phases + lanes_ * stride_, live);
+        acc0 = Recompute(acc0, lo0, sure0, phases[0], r, live);
+        acc1 = Recompute(acc1, lo1, sure1, phases[stride_], r, live);
       } else {
         acc0 = lo0;
         acc1 = lo1;
       }
     } else {
       const auto sure0 = hn::AndNot(doubt, hn::Eq(lo0, hi0));
-      acc0 = HWY_UNLIKELY(!hn::AllTrue(d, sure0)) ? Recompute(acc0, lo0, sure0, phases, live) : lo0;
+      acc0 = HWY_UNLIKELY(!hn::AllTrue(d, sure0)) ? Recompute(acc0, lo0, sure0, phases[0], r, live) : lo0;
     }
   }
 
-  // The lanes not `sure`, from the row's own phases (phases[k * stride_] for
-  // lane k, as the recurrence left them). hn::Sin of those settles most of
-  // them with a far smaller margin; the rest take std::sin, as the plain loop
-  // does.
-  HWY_NOINLINE V Recompute(V acc, V lo, hn::Mask<D> sure, const double* row_phases, const LiveRow& live) {
+  // The lanes not `sure`, from the row's own phases: run on by the
+  // recurrence itself from `phase`, the one at the vector's first sample.
+  // hn::Sin of those settles most of them with a far smaller margin; the
+  // rest take std::sin, as the plain loop does.
+  HWY_NOINLINE V Recompute(V acc, V lo, hn::Mask<D> sure, double phase, std::size_t row, const LiveRow& live) {
     const D d;
     if (hn::AllTrue(d, sure)) return lo;
     HWY_ALIGN double phases[hn::MaxLanes(d)];
-    for (std::size_t k = 0; k < hn::Lanes(d); ++k) phases[k] = row_phases[k * stride_];
+    for (std::size_t k = 0; k < hn::Lanes(d); ++k) {
+      phases[k] = phase;
+      phase = advance_phase(phase, steps_[row]);
+    }
     const V amp = hn::Set(d, live.amplitude);
     const V margin = hn::Set(d, live.exact_margin);
     const V s = hn::Mul(hn::Mul(hn::Sin(d, hn::Load(d, phases)), amp), hn::Set(d, kCellGain));
@@ -424,7 +446,7 @@ class RangeRenderer {
   const std::size_t bases_;    // pairs of sample vectors in a block, each with one sine and cosine
   hwy::AlignedFreeUniquePtr<double[]> phases_;       // each row's phase at the next sample
   hwy::AlignedFreeUniquePtr<double[]> steps_;        // each row's phase step
-  hwy::AlignedFreeUniquePtr<double[]> phase_record_;  // [sample][row]: the block's phases
+  hwy::AlignedFreeUniquePtr<double[]> phase_record_;  // [vector][row]: phase at each vector's first sample
   hwy::AlignedFreeUniquePtr<double[]> middle_sin_;    // [pair][row]: its sine
   hwy::AlignedFreeUniquePtr<double[]> middle_cos_;    // [pair][row]: its cosine
   hwy::AlignedFreeUniquePtr<double[]> acc_;          // the block's slots, as doubles

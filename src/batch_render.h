@@ -40,10 +40,9 @@ struct RangeJob {
   const double* start_phases;  // each row's phase at sample begin; null: all 0 (begin must be 0)
   double* end_phases;          // receives each row's phase at sample end, unless null
   const TurnTables* turns;     // from fill_turn_tables
-  // The slots are still 0 and were never touched: they are written without
-  // being read first, so a fresh page is mapped once instead of being mapped
-  // to the zero page and copied on the first write.
-  bool slots_untouched;
+  // The slots are fresh zero memory (see Accumulator::take_fresh): they are
+  // written without being read first.
+  bool slots_fresh;
 };
 
 // Adds samples [begin, end) of the job's rows into the accumulator, exactly

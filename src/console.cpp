@@ -1,4 +1,5 @@
 #include "console.h"
+#include "console_testing.h"
 
 #include <clocale>
 #include <cstdarg>

@@ -23,7 +23,4 @@ void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The text as UTF-8 on a UTF-8 console, otherwise as Shift-JIS bytes.
 const char* japanese(JapaneseText text);
 
-// Forces the encoding (tests of the text tables).
-void set_utf8_console(bool utf8);
-
 }  // namespace gridwave

@@ -12,19 +12,15 @@ using Slot = std::int64_t;
 
 inline constexpr int kSampleRate = 44100;
 inline constexpr int kSamplesPerColumn = 4010;  // not 4410: a column lasts ~90.9 ms
-inline constexpr int kColumnCount = 200;
-inline constexpr int kSampleCount = kSamplesPerColumn * kColumnCount;  // 802,000
-inline constexpr int kAccumulatorSlots = 882000;  // one second more than is ever used
 
-// The driver passes this to the renderer and the save phase; each derives
-// its column count as kLengthValue / 100.
-inline constexpr std::int32_t kLengthValue = 20000;
-inline constexpr std::int32_t kLengthPerColumn = 100;
-
-// Grid file: a 4-byte row count, then rows of 200 little-endian int32 cells.
+// Grid file: a 4-byte row count, then rows of 200 little-endian int32 cells,
+// a row's amplitude in each of the sound's 200 columns of time.
 inline constexpr int kCellsPerRow = 200;
 inline constexpr int kCellBytes = 4;
 inline constexpr std::int64_t kRowBytes = std::int64_t{kCellsPerRow} * kCellBytes;
+
+inline constexpr int kSampleCount = kSamplesPerColumn * kCellsPerRow;  // 802,000
+inline constexpr int kAccumulatorSlots = 882000;  // one second more than is ever used
 
 // The largest row count whose sums always stay where the conversion of a
 // double to a 64-bit slot is defined (below 2^63): each of the rows 1 ... c-1

@@ -1,9 +1,11 @@
 #include "grid_wave.h"
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 #include <string>
 
+#include "accumulator.h"
 #include "constants.h"
 #include "render_pipeline.h"
 #include "tone.h"
@@ -22,9 +24,10 @@ std::vector<unsigned char> render_grid_wave(std::int32_t rows, std::span<const s
                                 std::to_string(std::int64_t{rows} * kCellsPerRow) + " cells, not " +
                                 std::to_string(cells.size()));
   }
-  std::vector<Slot> accumulator(kAccumulatorSlots, 0);
+  Accumulator accumulator;
+  if (!accumulator) throw std::bad_alloc();
   if (rows >= 2) {
-    RenderPipeline pipeline(accumulator.data(), kColumnCount, threads > 0 ? threads : render_threads());
+    RenderPipeline pipeline(accumulator, kCellsPerRow, threads > 0 ? threads : render_threads());
     const int size = batch_rows_for(std::int64_t{rows} - 1);
     for (std::int32_t first = 1; first < rows;) {
       const int n = static_cast<int>(std::min<std::int64_t>(size, std::int64_t{rows} - first));
@@ -36,7 +39,7 @@ std::vector<unsigned char> render_grid_wave(std::int32_t rows, std::span<const s
     }
     pipeline.finish();
   }
-  return encode_wave(accumulator.data(), kLengthValue, loud_samples);
+  return encode_wave(accumulator.slots(), kCellsPerRow, loud_samples);
 }
 
 }  // namespace gridwave

@@ -38,8 +38,14 @@ struct RenderPipeline::InFlight {
   double phases[kBatchRows];
 };
 
-RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads, bool untouched)
-    : accumulator_(accumulator), untouched_(untouched) {
+RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads)
+    : RenderPipeline(accumulator, columns, threads, false) {}
+
+RenderPipeline::RenderPipeline(Accumulator& accumulator, int columns, int threads)
+    : RenderPipeline(accumulator.slots(), columns, threads, accumulator.take_fresh()) {}
+
+RenderPipeline::RenderPipeline(Slot* accumulator, int columns, int threads, bool fresh)
+    : accumulator_(accumulator), fresh_(fresh) {
   threads = std::clamp(threads, 1, kMaxRenderThreads);
   const std::int64_t samples = std::int64_t{std::clamp(columns, 0, kCellsPerRow)} * kSamplesPerColumn;
   const int ranges = threads == 1 ? 1 : kRangesPerThread * threads;
@@ -208,7 +214,7 @@ void RenderPipeline::render(int range, std::int64_t batch) {
                      r == 0 ? nullptr : f.phases,
                      last ? nullptr : f.phases,
                      &f.turns,
-                     untouched_ && batch == 0};
+                     fresh_ && batch == 0};
   fallback_total += render_sample_range(job);
 }
 

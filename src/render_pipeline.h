@@ -18,6 +18,7 @@
 
 #include <pthread.h>
 
+#include "accumulator.h"
 #include "batch_render.h"
 #include "constants.h"
 #include "exact_arithmetic.h"
@@ -38,9 +39,14 @@ class RenderPipeline {
   };
 
   // Renders `columns` columns (clamped to 0 ... kCellsPerRow) into the
-  // accumulator with `threads` threads. `untouched`: the accumulator is fresh
-  // zero memory that nothing has read or written yet.
-  RenderPipeline(Slot* accumulator, int columns, int threads, bool untouched = false);
+  // accumulator with up to `threads` threads: those that cannot be started
+  // are done without, and with none the calling thread renders each batch
+  // in submit(). Keeps one batch buffer (about 80 KB) per thread and one
+  // more. From an Accumulator it takes whether the slots are fresh.
+  // A failure in a render thread (std::bad_alloc) is thrown by the next
+  // call of next_batch, submit, finished or finish.
+  RenderPipeline(Slot* accumulator, int columns, int threads);
+  RenderPipeline(Accumulator& accumulator, int columns, int threads);
   ~RenderPipeline();  // waits for every submitted batch
   RenderPipeline(const RenderPipeline&) = delete;
   RenderPipeline& operator=(const RenderPipeline&) = delete;
@@ -56,6 +62,7 @@ class RenderPipeline {
 
  private:
   struct InFlight;
+  RenderPipeline(Slot* accumulator, int columns, int threads, bool fresh);
   void start_workers(int threads);
   void work();
   void render_ready(std::unique_lock<std::mutex>& lock);
@@ -65,7 +72,7 @@ class RenderPipeline {
   void render(int range, std::int64_t batch);
 
   Slot* accumulator_;
-  bool untouched_;
+  bool fresh_;  // the slots are fresh zero memory, never read or written
   std::vector<std::int64_t> bounds_;  // range r covers samples [bounds_[r], bounds_[r+1])
   std::vector<std::unique_ptr<InFlight>> slots_;  // batch b lives in slots_[b % size]
 

@@ -30,17 +30,16 @@ class Stars {
   std::int64_t shown_ = 0;
 };
 
-}  // namespace
-
-int render_grid(Slot* accumulator, const char* path, std::int32_t rows, std::int32_t length,
-                bool untouched) {
+// Slots: Accumulator or Slot*, whichever RenderPipeline is made from.
+template <typename Slots>
+int render_grid_into(Slots& accumulator, const char* path, std::int32_t rows, int columns) {
   if (rows < 2) return 0;
   if (open_input(path) != 0) return 1;
   if (skip_cells(1 + std::int64_t{kCellsPerRow}) != 0) {  // the row count and row 0
     close_input();
     return 1;
   }
-  RenderPipeline pipeline(accumulator, length / kLengthPerColumn, render_threads(), untouched);
+  RenderPipeline pipeline(accumulator, columns, render_threads());
   Stars stars;
   const int size = batch_rows_for(std::int64_t{rows} - 1);
   for (std::int32_t first = 1; first < rows;) {
@@ -66,6 +65,16 @@ int render_grid(Slot* accumulator, const char* path, std::int32_t rows, std::int
   stars.show(pipeline.finished());
   close_input();
   return 0;
+}
+
+}  // namespace
+
+int render_grid(Accumulator& accumulator, const char* path, std::int32_t rows, int columns) {
+  return render_grid_into(accumulator, path, rows, columns);
+}
+
+int render_grid(Slot* accumulator, const char* path, std::int32_t rows, int columns) {
+  return render_grid_into(accumulator, path, rows, columns);
 }
 
 }  // namespace gridwave

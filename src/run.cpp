@@ -1,15 +1,11 @@
 #include "run.h"
 
-#include <sys/mman.h>
-
-#include <memory>
 #include <new>
 #include <system_error>
 
 #include "console.h"
 #include "constants.h"
 #include "grid_input.h"
-#include "row_loop.h"
 #include "wave_out.h"
 
 namespace gridwave {
@@ -19,8 +15,6 @@ constexpr const char* kBanner =
     "Tamvel Art Sub system\n"
     "gridwave, by the gridwave project\n"
     "https://gridwave.invalid/\n";
-
-constexpr std::size_t kAccumulatorBytes = sizeof(Slot) * kAccumulatorSlots;
 
 // The frame's first bar stands over the first star; stars past the right bar
 // simply run on.
@@ -35,26 +29,13 @@ int read_row_count(const char* path, std::int32_t& rows) {
   return failed;
 }
 
-// The accumulator: fresh zero memory straight from the kernel. Its pages are
-// mapped where the renderer first writes them, by the render threads, in
-// parallel; slots that are never written stay on the shared zero page.
-struct Unmap {
-  void operator()(Slot* slots) const { munmap(slots, kAccumulatorBytes); }
-};
-using Accumulator = std::unique_ptr<Slot, Unmap>;
-
-Accumulator allocate_accumulator() {
-  void* memory = mmap(nullptr, kAccumulatorBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return Accumulator(memory == MAP_FAILED ? nullptr : static_cast<Slot*>(memory));
-}
-
 int report_no_memory() {
   say("Not enough memory for the sound buffer\n");
   return 1;
 }
 
-int run_sequence(int argc, char** argv) {
-  const Accumulator accumulator = allocate_accumulator();
+int run_sequence(int argc, char** argv, RowLoop row_loop) {
+  Accumulator accumulator;
   if (!accumulator) return report_no_memory();
   if (argc != 4) {
     say("%s", japanese(JapaneseText::kBadParameters));
@@ -70,19 +51,21 @@ int run_sequence(int argc, char** argv) {
   if (read_row_count(input, rows) != 0) return 1;
 
   say("%s%s", japanese(JapaneseText::kStarting), kProgressFrame);
-  if (render_grid(accumulator.get(), input, rows, kLengthValue, true) != 0) return 1;
-  return save_phase(accumulator.get(), output);
+  // Every row is rendered for all of its columns, and the sound holds them all.
+  constexpr int columns = kCellsPerRow;
+  if (row_loop(accumulator, input, rows, columns) != 0) return 1;
+  return save_phase(accumulator.slots(), columns, output);
 }
 
 }  // namespace
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, RowLoop row_loop) {
   console_init();
   // Whatever runs out on the way (memory for a buffer, a thread that cannot
   // start) ends the run with the one memory message; a save in progress has
   // removed its temporary file by then.
   try {
-    return run_sequence(argc, argv);
+    return run_sequence(argc, argv, row_loop);
   } catch (const std::bad_alloc&) {
     return report_no_memory();
   } catch (const std::system_error&) {

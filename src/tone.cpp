@@ -1,9 +1,6 @@
 #include "tone.h"
 
-#include <algorithm>
 #include <cmath>
-
-#include "grid_input.h"
 
 namespace gridwave {
 
@@ -31,22 +28,6 @@ void render_cells(Slot* accumulator, double frequency, const std::int32_t* cells
       ++slot;
     }
   }
-}
-
-int render_row(Slot* accumulator, double frequency, std::int32_t length, std::int32_t d,
-               const char* path) {
-  if (open_input(path) != 0) return 1;
-  const int columns = length / kLengthPerColumn;
-  // The row count, then rows 0 ... d-1.
-  int failed = skip_cells(1 + std::int64_t{kCellsPerRow} * d);
-  std::int32_t cells[kCellsPerRow];
-  if (failed == 0 && columns > 0) {
-    const int n = std::min(columns, kCellsPerRow);
-    failed = read_cells(cells, n);
-    if (failed == 0) render_cells(accumulator, frequency, cells, n);
-  }
-  close_input();
-  return failed;
 }
 
 }  // namespace gridwave

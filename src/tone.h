@@ -1,4 +1,5 @@
 // Row pitches and the oscillator that adds one row's tone to the accumulator.
+// Pure arithmetic: reading rows from a grid file is plain_row_loop.h's.
 #pragma once
 
 #include <cmath>
@@ -31,11 +32,5 @@ inline double tone_sample(double phase, double amplitude) {
 // kSamplesPerColumn samples of sin(phase) * cell * 100, each truncated into
 // its slot on its own. The phase starts at 0 and runs on across columns.
 void render_cells(Slot* accumulator, double frequency, const std::int32_t* cells, int columns);
-
-// Reads row d of the grid file at path and adds its tone into the
-// accumulator. length / 100 is the column count. Returns 1 (the input stream
-// has printed why) when the file cannot be opened or is too short.
-int render_row(Slot* accumulator, double frequency, std::int32_t length, std::int32_t d,
-               const char* path);
 
 }  // namespace gridwave

@@ -41,10 +41,10 @@ float level_scale(const Slot* accumulator, int count) {
   return static_cast<float>(1.0 / x);
 }
 
-int sample_count(std::int32_t length) { return std::max(0, length / kLengthPerColumn * kSamplesPerColumn); }
+int sample_count(int columns) { return std::max(0, columns) * kSamplesPerColumn; }
 
-std::vector<unsigned char> wave_header(std::int32_t length) {
-  const std::uint32_t data_bytes = static_cast<std::uint32_t>(length / kLengthPerColumn) * kDataBytesPerColumn;
+std::vector<unsigned char> wave_header(int columns) {
+  const std::uint32_t data_bytes = static_cast<std::uint32_t>(std::max(0, columns)) * kDataBytesPerColumn;
   std::vector<unsigned char> out;
   out.reserve(kWaveHeaderBytes);
   put_tag(out, "RIFF");
@@ -80,9 +80,9 @@ int encode_samples(const Slot* accumulator, double scale, int first, int count, 
 
 }  // namespace
 
-std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t length, std::int64_t* loud_samples) {
-  const int count = sample_count(length);
-  std::vector<unsigned char> out = wave_header(length);
+std::vector<unsigned char> encode_wave(const Slot* accumulator, int columns, std::int64_t* loud_samples) {
+  const int count = sample_count(columns);
+  std::vector<unsigned char> out = wave_header(columns);
   out.resize(kWaveHeaderBytes + 2 * static_cast<std::size_t>(count));
   const int loud =
       encode_samples(accumulator, level_scale(accumulator, count), 0, count, out.data() + kWaveHeaderBytes);
@@ -90,7 +90,7 @@ std::vector<unsigned char> encode_wave(const Slot* accumulator, std::int32_t len
   return out;
 }
 
-int write_wave(const Slot* accumulator, std::int32_t length, const char* path) {
+int write_wave(const Slot* accumulator, int columns, const char* path) {
   // The file is created first, so a path that cannot be created is reported
   // before any sample is looked at. The samples follow a piece at a time.
   AtomicFile file;
@@ -98,9 +98,9 @@ int write_wave(const Slot* accumulator, std::int32_t length, const char* path) {
     say("The file '%s' was not opened\n", path);
     return 1;
   }
-  const std::vector<unsigned char> header = wave_header(length);
+  const std::vector<unsigned char> header = wave_header(columns);
   bool written = file.write(header.data(), header.size());
-  const int count = sample_count(length);
+  const int count = sample_count(columns);
   const double scale = level_scale(accumulator, count);
   constexpr int kPiece = 16384;
   unsigned char piece[2 * kPiece];
@@ -118,8 +118,8 @@ int write_wave(const Slot* accumulator, std::int32_t length, const char* path) {
   return 0;
 }
 
-int save_phase(const Slot* accumulator, const char* path) {
-  if (write_wave(accumulator, kLengthValue, path) == 0) {
+int save_phase(const Slot* accumulator, int columns, const char* path) {
+  if (write_wave(accumulator, columns, path) == 0) {
     say("%s", japanese(JapaneseText::kFinished));
     return 0;
   }

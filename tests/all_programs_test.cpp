@@ -73,16 +73,21 @@ TEST(ClosedDescriptors, ToolOutputsAreIntactWhateverIsClosed) {
   testing::write_sound(path("in.wav"), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                        testing::sine(1000.0, 0.5, 44100, 20000));
   const std::vector<std::string> img2grid_args = {path("in.pgm"), path("out.grid")};
+  const std::vector<std::string> img2sound_args = {path("in.pgm"), path("out.wav"), "--duration", "0.5"};
   const std::vector<std::string> spectrogram_args = {path("in.wav"), path("out.png"), "--width", "40",
                                                      "--height", "20", "--grid", path("back.grid"),
                                                      "--rows", "8"};
   ASSERT_EQ(testing::run_program(IMG2GRID_BIN, img2grid_args).status, 0);
   ASSERT_EQ(testing::run_program(SPECTROGRAM_BIN, spectrogram_args).status, 0);
+  ASSERT_EQ(testing::run_program(IMG2SOUND_BIN, img2sound_args).status, 0);
+  const Bytes sound = testing::read_bytes(path("out.wav"));
   const Bytes grid = testing::read_bytes(path("out.grid"));
   const Bytes png = testing::read_bytes(path("out.png"));
   const Bytes back = testing::read_bytes(path("back.grid"));
   for (const std::string& closing : kClosings) {
-    for (const char* name : {"out.grid", "out.png", "back.grid"}) fs::remove(path(name));
+    for (const char* name : {"out.grid", "out.png", "back.grid", "out.wav"}) fs::remove(path(name));
+    EXPECT_EQ(run_with(closing, IMG2SOUND_BIN, img2sound_args).status, 0) << closing;
+    EXPECT_EQ(testing::read_bytes(path("out.wav")), sound) << closing;
     EXPECT_EQ(run_with(closing, IMG2GRID_BIN, img2grid_args).status, 0) << closing;
     EXPECT_EQ(run_with(closing, SPECTROGRAM_BIN, spectrogram_args).status, 0) << closing;
     EXPECT_EQ(testing::read_bytes(path("out.grid")), grid) << closing;
@@ -113,6 +118,7 @@ TEST(FatalSignals, NoProgramLeavesItsTemporaryFile) {
       {GRIDWAVE_BIN, {path("in.grid"), path("out"), "s"}, "out"},
       {IMG2GRID_BIN, {path("in.pgm"), path("out")}, "out"},  // 2,404 bytes
       {SPECTROGRAM_BIN, {path("in.wav"), path("out"), "--width", "300", "--height", "300"}, "out"},
+      {IMG2SOUND_BIN, {path("in.pgm"), path("out.wav"), "--duration", "0.5"}, "out.wav"},
   };
   const testing::Bytes old_content(3000, 'o');
   struct Way {
@@ -124,6 +130,7 @@ TEST(FatalSignals, NoProgramLeavesItsTemporaryFile) {
   for (const Program& program : programs) {
     for (const Way& way : ways) {
       testing::write_bytes(path(program.output), old_content);
+      if (std::string(program.output) != "out") fs::remove(path("out"));
       testing::RunOptions options{{"LC_ALL=C"}};
       options.limits = {{RLIMIT_CORE, 0}, {RLIMIT_FSIZE, 1000}};  // the old file is there already
       if (!way.fault.empty()) {
@@ -135,7 +142,7 @@ TEST(FatalSignals, NoProgramLeavesItsTemporaryFile) {
       const auto r = testing::run_program(program.name, program.args, options);
       EXPECT_EQ(r.status, 128 + way.signal_number) << program.name << " " << way.fault << r.err;
       EXPECT_EQ(testing::read_bytes(path(program.output)), old_content) << program.name << " " << way.fault;
-      EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "in.pgm", "in.wav", "out"}))
+      EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.grid", "in.pgm", "in.wav", program.output}))
           << program.name << " " << way.fault;
     }
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,24 @@ TEST(AtomicFile, PairIsPublishedOnlyWhenBothAreWritten) {
   EXPECT_EQ(testing::read_bytes(a), new_a);
   EXPECT_EQ(testing::read_bytes(b), Bytes{'b'});
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.png", "b.grid"}));
+}
+
+// More files at once than the signal handler can list are still saved, and
+// every temporary file goes.
+TEST(AtomicFile, ManyFilesAtOnce) {
+  testing::ScratchDir dir;
+  std::vector<std::unique_ptr<AtomicFile>> files;
+  for (int i = 0; i < 40; ++i) {
+    files.push_back(std::make_unique<AtomicFile>());
+    ASSERT_EQ(files.back()->open((dir / std::to_string(i)).c_str()), SaveResult::kSaved) << i;
+    files.back()->write(&i, sizeof i);
+  }
+  for (int i = 0; i < 40; i += 2) EXPECT_EQ(files[i]->commit(), SaveResult::kSaved) << i;
+  files.clear();  // the odd ones are dropped unpublished
+  std::vector<std::string> expected;
+  for (int i = 0; i < 40; i += 2) expected.push_back(std::to_string(i));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(dir.entries(), expected);
 }
 
 }  // namespace

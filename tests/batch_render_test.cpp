@@ -15,6 +15,7 @@
 #include "render_pipeline.h"
 #include "render_testing.h"
 #include "console.h"
+#include "console_testing.h"
 #include "constants.h"
 #include "grid_input.h"
 #include "row_loop.h"
@@ -157,8 +158,8 @@ TEST(RenderBatch, AddsOntoWhatTheAccumulatorHolds) {
 // exactly +-1 now and then and the std::sin path must be taken.
 TEST(RenderBatch, FullLengthGridsTakeTheExactPathWhereTheSineIsInDoubt) {
   const std::vector<Grid> grids = {
-      {"dense, full length", 199, kColumnCount, dense},
-      {"extremes, full length", 70, kColumnCount, extreme},
+      {"dense, full length", 199, kCellsPerRow, dense},
+      {"extremes, full length", 70, kCellsPerRow, extreme},
   };
   for (const Grid& g : grids) {
     const Cells cells = cells_of(g);
@@ -172,7 +173,7 @@ TEST(RenderBatch, FullLengthGridsTakeTheExactPathWhereTheSineIsInDoubt) {
     EXPECT_GT(sin_fallback_count(), fallbacks_before) << g.name;
     // Identical accumulators make identical files; say so where it counts.
     ::testing::internal::CaptureStdout();
-    const bool same_wave = encode_wave(acc.data(), kLengthValue) == encode_wave(expected.data(), kLengthValue);
+    const bool same_wave = encode_wave(acc.data(), kCellsPerRow) == encode_wave(expected.data(), kCellsPerRow);
     ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(same_wave) << g.name;
   }
@@ -206,7 +207,7 @@ TEST(RowLoop, FileShorterThanItsRowsFailsAfterTheRowsItHeld) {
   std::vector<Slot> acc(kAccumulatorSlots, 0);
   set_utf8_console(true);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(render_grid(acc.data(), path.c_str(), held + 40, kLengthValue), 1);
+  EXPECT_EQ(render_grid(acc.data(), path.c_str(), held + 40, kCellsPerRow), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, std::string((held - 1) / 10, '*') + "The grid file '" + path + "' is too short\n" +
                      japanese(JapaneseText::kEnding));

@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "console.h"
+#include "console_testing.h"
 #include "constants.h"
 #include "grid_wave.h"
 #include "test_support.h"
-#include "tone.h"
+#include "plain_row_loop.h"
 #include "wave_out.h"
 
 namespace gridwave {
@@ -72,16 +73,17 @@ Bytes old_output_content() {
 }
 
 // The WAV file the program must write for these grid rows, built in-process
-// from the renderer and the encoder.
+// with the plain row loop (each row read and rendered on its own) and the
+// encoder.
 Bytes expected_wave(std::int32_t rows, const Cells& cells) {
+  testing::ScratchDir dir;
+  const std::string path = (dir / "g.grid").string();
+  testing::write_bytes(path, testing::grid_bytes(rows, cells));
   std::vector<Slot> acc(kAccumulatorSlots, 0);
-  for (std::int32_t d = 1; d < rows; ++d) {
-    render_cells(acc.data(), row_frequency(d, rows), cells.data() + std::size_t(d) * 200, 200);
-  }
   ::testing::internal::CaptureStdout();
-  Bytes wave = encode_wave(acc.data(), kLengthValue);
+  EXPECT_EQ(render_grid_row_by_row(acc.data(), path.c_str(), rows, kCellsPerRow), 0);
   ::testing::internal::GetCapturedStdout();
-  return wave;
+  return encode_wave(acc.data(), kCellsPerRow);
 }
 
 class Cli : public ::testing::Test {

@@ -125,9 +125,9 @@ TEST(Golden, AccumulatorMatchesAnIndependentRendering) {
     const std::int32_t* sounding = cells.data() + kCellsPerRow;  // row 0 is never sounded
     std::vector<Slot> plain(kAccumulatorSlots, 0), batched(kAccumulatorSlots, 0);
     for (std::int32_t r = 0; r + 1 < rows; ++r) {
-      render_cells(plain.data(), frequencies[static_cast<std::size_t>(r)], sounding + r * kCellsPerRow, kColumnCount);
+      render_cells(plain.data(), frequencies[static_cast<std::size_t>(r)], sounding + r * kCellsPerRow, kCellsPerRow);
     }
-    render_cells_batched(batched.data(), frequencies.data(), sounding, rows - 1, kColumnCount, 2);
+    render_cells_batched(batched.data(), frequencies.data(), sounding, rows - 1, kCellsPerRow, 2);
     for (const auto* acc : {&plain, &batched}) {
       SCOPED_TRACE(acc == &plain ? "plain" : "batched");
       for (const auto& [index, value] : g.slots) EXPECT_EQ((*acc)[index], value) << "slot " << index;

@@ -78,35 +78,5 @@ TEST(RenderCells, AmplitudeChangesAtTheColumnBorderAndPhaseRunsOn) {
   EXPECT_EQ(acc[kSamplesPerColumn], static_cast<Slot>(std::sin(phase) * 1000.0 * 100.0));
 }
 
-class RenderRowFile : public ::testing::Test {
- protected:
-  testing::ScratchDir dir;
-  std::string grid = (dir / "g.grid").string();
-  std::vector<Slot> acc = std::vector<Slot>(kAccumulatorSlots, 0);
-};
-
-TEST_F(RenderRowFile, ReadsItsOwnRowAndNothingElse) {
-  // Row r holds the value r in every cell: row 2 must sound with amplitude 2.
-  testing::write_bytes(grid, testing::grid_bytes(3, testing::make_cells(3, [](int r, int) { return r; })));
-  ASSERT_EQ(render_row(acc.data(), 1500.0, kLengthValue, 2, grid.c_str()), 0);
-  EXPECT_EQ(acc, render(Cells(200, 2), 1500.0, std::vector<Slot>(kAccumulatorSlots, 0)));
-}
-
-TEST_F(RenderRowFile, ShortLengthRendersNoColumn) {
-  testing::write_bytes(grid, testing::grid_bytes(2, Cells(400, 9)));
-  ASSERT_EQ(render_row(acc.data(), 1500.0, 99, 1, grid.c_str()), 0);
-  EXPECT_TRUE(std::all_of(acc.begin(), acc.end(), [](Slot s) { return s == 0; }));
-}
-
-TEST_F(RenderRowFile, MissingOrShortFileFails) {
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(render_row(acc.data(), 1500.0, kLengthValue, 1, (dir / "none").c_str()), 1);
-  testing::write_bytes(grid, testing::grid_bytes(2, Cells(399, 9)));
-  EXPECT_EQ(render_row(acc.data(), 1500.0, kLengthValue, 1, grid.c_str()), 1);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Cannot open file\n"), std::string::npos);
-  EXPECT_NE(out.find("The grid file '" + grid + "' is too short\n"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace gridwave

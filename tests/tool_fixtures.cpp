@@ -1,6 +1,9 @@
 #include "tool_fixtures.h"
 
+#include <gif_lib.h>
 #include <sndfile.h>
+#include <turbojpeg.h>
+#include <webp/encode.h>
 #include <spng.h>
 
 #include <cmath>
@@ -41,6 +44,77 @@ Bytes encode_png(int width, int height, const PngLayout& layout, const std::vect
   Bytes bytes(buffer, buffer + size);
   std::free(buffer);
   return bytes;
+}
+
+Bytes encode_jpeg(int width, int height, const std::vector<std::uint8_t>& rgb) {
+  std::unique_ptr<void, decltype(&tjDestroy)> tj(tjInitCompress(), tjDestroy);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  if (tjCompress2(tj.get(), rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, 95, 0) != 0)
+    throw std::runtime_error("JPEG encoding failed");
+  Bytes bytes(out, out + size);
+  tjFree(out);
+  return bytes;
+}
+
+namespace {
+int append_gif_bytes(GifFileType* gif, const GifByteType* data, int count) {
+  static_cast<Bytes*>(gif->UserData)->insert(static_cast<Bytes*>(gif->UserData)->end(), data, data + count);
+  return count;
+}
+}  // namespace
+
+Bytes encode_gif(int width, int height, const std::vector<std::uint8_t>& rgb) {
+  std::vector<GifColorType> colours;
+  std::vector<GifPixelType> indices;
+  for (std::size_t i = 0; i < rgb.size(); i += 3) {
+    const GifColorType c{rgb[i], rgb[i + 1], rgb[i + 2]};
+    std::size_t k = 0;
+    while (k < colours.size() && (colours[k].Red != c.Red || colours[k].Green != c.Green || colours[k].Blue != c.Blue)) ++k;
+    if (k == colours.size()) colours.push_back(c);
+    indices.push_back(static_cast<GifPixelType>(k));
+  }
+  colours.resize(256, GifColorType{0, 0, 0});
+  Bytes bytes;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&bytes, append_gif_bytes, &error);
+  ColorMapObject* map = GifMakeMapObject(256, colours.data());
+  bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) == GIF_OK &&
+            EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
+  for (int y = 0; ok && y < height; ++y) ok = EGifPutLine(gif, &indices[std::size_t(y) * width], width) == GIF_OK;
+  GifFreeMapObject(map);
+  if (EGifCloseFile(gif, &error) != GIF_OK || !ok) throw std::runtime_error("GIF encoding failed");
+  return bytes;
+}
+
+Bytes encode_webp(int width, int height, const std::vector<std::uint8_t>& rgb) {
+  std::uint8_t* out = nullptr;
+  const std::size_t size = WebPEncodeLosslessRGB(rgb.data(), width, height, width * 3, &out);
+  if (size == 0) throw std::runtime_error("WebP encoding failed");
+  Bytes bytes(out, out + size);
+  WebPFree(out);
+  return bytes;
+}
+
+Bytes encode_bmp(int width, int height, const std::vector<std::uint8_t>& rgb) {
+  const std::size_t stride = (std::size_t(width) * 3 + 3) / 4 * 4;
+  Bytes b(54 + stride * height, 0);
+  auto put = [&b](std::size_t at, std::uint32_t v, int size) {
+    for (int i = 0; i < size; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+  };
+  b[0] = 'B', b[1] = 'M';
+  put(2, static_cast<std::uint32_t>(b.size()), 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, width, 4);
+  put(22, height, 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c)  // stored blue, green, red, bottom row first
+        b[54 + stride * (height - 1 - y) + 3 * x + c] = rgb[(std::size_t(y) * width + x) * 3 + 2 - c];
+  return b;
 }
 
 Bytes encode_pnm(int width, int height, int channels, int maxval, const std::vector<int>& samples) {

@@ -22,6 +22,15 @@ struct PngLayout {
 Bytes encode_png(int width, int height, const PngLayout& layout, const std::vector<std::uint8_t>& raw,
                  const std::vector<std::uint8_t>& palette = {});
 
+// The same 8-bit RGB picture (width * height * 3 bytes, rows from the top)
+// in the other formats the tools read. JPEG at quality 95, 4:4:4; GIF with
+// a palette of the picture's own colours (at most 256); WebP lossless; BMP
+// 24-bit, bottom-up.
+Bytes encode_jpeg(int width, int height, const std::vector<std::uint8_t>& rgb);
+Bytes encode_gif(int width, int height, const std::vector<std::uint8_t>& rgb);
+Bytes encode_webp(int width, int height, const std::vector<std::uint8_t>& rgb);
+Bytes encode_bmp(int width, int height, const std::vector<std::uint8_t>& rgb);
+
 // A binary PGM (channels 1) or PPM (channels 3) with the given samples
 // (written as two bytes, big-endian, when maxval is above 255).
 Bytes encode_pnm(int width, int height, int channels, int maxval, const std::vector<int>& samples);

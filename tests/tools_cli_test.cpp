@@ -49,7 +49,7 @@ TEST_F(Tools, Img2gridWritesTheGridForAPicture) {
   // 4 x 2 grey picture: a white pixel and three black ones on top, mid grey below.
   testing::write_bytes(path("in.pgm"), testing::encode_pnm(4, 2, 1, 255, {255, 0, 0, 0, 51, 51, 51, 51}));
 
-  RunResult r = img2grid({path("in.pgm"), path("out.grid"), "--linear", "--max-cell", "50"});
+  RunResult r = img2grid({path("in.pgm"), path("out.grid"), "--linear", "--max-cell", "50", "--height", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -61,6 +61,12 @@ TEST_F(Tools, Img2gridWritesTheGridForAPicture) {
     EXPECT_EQ(cells[200 + k], k < 50 ? 50 : 0);    // the top row, highest pitch
     EXPECT_EQ(cells[400 + k], 10);                 // 0.2 * 50
   }
+
+  // By default the picture becomes 80 rows.
+  r = img2grid({path("in.pgm"), path("out.grid")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  cells = testing::read_grid_cells(path("out.grid"), rows);
+  EXPECT_EQ(rows, 81);
 
   // By default brightness is a level in decibels; --height resamples rows.
   r = img2grid({path("in.pgm"), path("out.grid"), "--height", "4", "--invert"});
@@ -78,6 +84,9 @@ TEST_F(Tools, HelpDocumentsEveryOption) {
     std::vector<std::string> options;
   } tools[] = {
       {IMG2GRID_BIN, {"IMAGE", "GRID", "--height", "--linear", "--db-range", "--max-cell", "--invert"}},
+      {IMG2SOUND_BIN,
+       {"IMAGE", "SOUND", "--duration", "--low", "--high", "--scale", "--rate", "--bits", "--rows", "--seed",
+        "--phase", "--noise", "--linear", "--db-range", "--invert", "--peak", "time-frequency", "1/T Hz"}},
       {SPECTROGRAM_BIN,
        {"SOUND", "PNG", "--width", "--height", "--low", "--high", "--scale", "--channels", "--start", "--duration",
         "--db-range", "--top", "--title", "--raw", "--grid", "--rows", "--grid-max-cell"}},
@@ -103,6 +112,12 @@ TEST_F(Tools, WrongCommandLinesAreUsageErrors) {
       {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--max-cell", "ten"}},
       {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--linear", "--db-range", "40"}},
       {IMG2GRID_BIN, "img2grid", {"a.png", "b.grid", "--colour"}},
+      {IMG2SOUND_BIN, "img2sound", {"a.png"}},
+      {IMG2SOUND_BIN, "img2sound", {"a.png", "b.wav", "--bits", "12"}},
+      {IMG2SOUND_BIN, "img2sound", {"a.png", "b.wav", "--scale", "mel"}},
+      {IMG2SOUND_BIN, "img2sound", {"a.png", "b.wav", "--phase", "1"}},
+      {IMG2SOUND_BIN, "img2sound", {"a.png", "b.wav", "--linear", "--db-range", "40"}},
+      {IMG2SOUND_BIN, "img2sound", {"a.png", "b.wav", "--rate", "1000"}},
       {SPECTROGRAM_BIN, "spectrogram", {"a.wav"}},
       {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--grid", "c.grid"}},
       {SPECTROGRAM_BIN, "spectrogram", {"a.wav", "b.png", "--rows", "20"}},
@@ -126,6 +141,10 @@ TEST_F(Tools, BadNumbersAreNamedPlainly) {
       {IMG2GRID_BIN, {"a.png", "b.grid", "--height", "5 "}, "img2grid: --height: '5 ' is not a whole number"},
       {IMG2GRID_BIN, {"a.png", "b.grid", "--db-range", "nan"}, "img2grid: --db-range: 'nan' is not a finite number"},
       {IMG2GRID_BIN, {"a.png", "b.grid", "--max-cell", "0x10"}, "img2grid: --max-cell: '0x10' is not a whole number"},
+      {IMG2SOUND_BIN, {"a.png", "b.wav", "--duration", "nan"}, "img2sound: --duration: 'nan' is not a finite number"},
+      {IMG2SOUND_BIN, {"a.png", "b.wav", "--duration", "0"}, "img2sound: --duration: 0 is out of range: it must be above 0"},
+      {IMG2SOUND_BIN, {"a.png", "b.wav", "--rows", "5 "}, "img2sound: --rows: '5 ' is not a whole number"},
+      {IMG2SOUND_BIN, {"a.png", "b.wav", "--peak", "3"}, "img2sound: --peak: 3 is out of range: it must be from -100 to 0"},
       {SPECTROGRAM_BIN, {"a.wav", "b.png", "--width", "0x10"}, "spectrogram: --width: '0x10' is not a whole number"},
       {SPECTROGRAM_BIN, {"a.wav", "b.png", "--high", "inf"}, "spectrogram: --high: 'inf' is not a finite number"},
       {SPECTROGRAM_BIN, {"a.wav", "b.png", "--top", "nan"}, "spectrogram: --top: 'nan' is not a finite number"},
@@ -157,7 +176,7 @@ TEST_F(Tools, Img2gridRefusesBadPicturesAndKeepsTheOldGrid) {
       {path("empty.png"), "is empty"},
       {path("truncated.png"), "is not a readable PNG image"},
       {path("flat.pgm"), "has no pixels"},
-      {path("picture.gif"), "is not a supported image"},
+      {path("picture.gif"), "is not a readable GIF image"},
   };
   const Bytes old_grid = testing::grid_bytes(2, Cells(400, 7));
   for (const auto& c : cases) {
@@ -168,6 +187,83 @@ TEST_F(Tools, Img2gridRefusesBadPicturesAndKeepsTheOldGrid) {
   }
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"empty.png", "flat.pgm", "folder.png", "out.grid",
                                                       "picture.gif", "truncated.png"}));
+}
+
+TEST_F(Tools, Img2soundWritesWavAndFlac) {
+  testing::write_bytes(path("in.ppm"), testing::encode_pnm(2, 2, 3, 255, {255, 0, 0, 0, 0, 0, 90, 90, 90, 0, 0, 255}));
+  const struct {
+    std::string name;
+    std::vector<std::string> options;
+    int format;
+    int rate;
+  } cases[] = {
+      {"a.wav", {}, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100},
+      {"b.WAV", {"--bits", "24", "--rate", "48000"}, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000},
+      {"c.wav", {"--bits", "float", "--noise", "--scale", "linear"}, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100},
+      {"d.flac", {"--rows", "50", "--phase", "zero"}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {path("in.ppm"), path(c.name), "--duration", "1.5"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const RunResult r = testing::run_program(IMG2SOUND_BIN, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path(c.name).c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> x(info.frames);
+    sf_readf_float(file, x.data(), info.frames);
+    sf_close(file);
+    EXPECT_EQ(info.format, c.format);
+    EXPECT_EQ(info.samplerate, c.rate);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.frames, static_cast<sf_count_t>(1.5 * c.rate));
+    float peak = 0.0f;
+    for (float v : x) peak = std::max(peak, std::fabs(v));
+    EXPECT_NEAR(20 * std::log10(peak), -1.0, 0.05);
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.wav", "b.WAV", "c.wav", "d.flac", "in.ppm"}));
+}
+
+TEST_F(Tools, Img2soundRefusesBrokenPicturesOfEveryFormatAndKeepsTheOldSound) {
+  std::vector<std::uint8_t> rgb(24 * 16 * 3);
+  for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>((i * 37) & 0xc0);
+  const struct {
+    const char* name;
+    Bytes whole;
+  } pictures[] = {
+      {"p.png", testing::encode_png(24, 16, {SPNG_COLOR_TYPE_TRUECOLOR, 8}, rgb)},
+      {"p.jpg", testing::encode_jpeg(24, 16, rgb)},
+      {"p.gif", testing::encode_gif(24, 16, rgb)},
+      {"p.webp", testing::encode_webp(24, 16, rgb)},
+      {"p.bmp", testing::encode_bmp(24, 16, rgb)},
+      {"p.ppm", testing::encode_pnm(24, 16, 3, 255, std::vector<int>(rgb.begin(), rgb.end()))},
+  };
+  testing::write_bytes(path("old.wav"), Bytes{'o', 'l', 'd'});
+  for (const auto& p : pictures) {
+    SCOPED_TRACE(p.name);
+    testing::write_bytes(path(p.name), p.whole);
+    const RunResult ok = testing::run_program(IMG2SOUND_BIN, {path(p.name), path("new.wav"), "--duration", "0.2"});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    std::filesystem::remove(path("new.wav"));
+    testing::write_bytes(path(p.name), Bytes(p.whole.begin(), p.whole.begin() + static_cast<std::ptrdiff_t>(p.whole.size() * 2 / 3)));
+    expect_one_line_failure(testing::run_program(IMG2SOUND_BIN, {path(p.name), path("old.wav")}), 1, "img2sound",
+                            std::string("'") + path(p.name) + "'");
+    EXPECT_EQ(testing::read_bytes(path("old.wav")), (Bytes{'o', 'l', 'd'}));
+    std::filesystem::remove(path(p.name));
+  }
+  expect_one_line_failure(testing::run_program(IMG2SOUND_BIN, {path("missing.png"), path("x.wav")}), 1, "img2sound",
+                          "No such file");
+  testing::write_bytes(path("in.pgm"), testing::encode_pnm(1, 1, 1, 255, {255}));
+  for (const auto& [out, words] : {std::pair{path("x.mp3"), ".wav or .flac"}, std::pair{path("no/folder/x.wav"), "cannot"},
+                                   std::pair{path("x.flac"), "FLAC holds"}}) {
+    SCOPED_TRACE(out);
+    std::vector<std::string> args = {path("in.pgm"), out};
+    if (std::string(words) == "FLAC holds") args.insert(args.end(), {"--bits", "float"});
+    expect_one_line_failure(testing::run_program(IMG2SOUND_BIN, args), 1, "img2sound", words);
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.pgm", "old.wav"}));
 }
 
 TEST_F(Tools, UnwritableOutputsFailWithoutLeavingFiles) {

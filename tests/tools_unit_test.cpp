@@ -38,7 +38,7 @@ TEST(DecodeImage, EveryPngLayoutGivesLumaOverBlack) {
       {"grey 8-bit", {SPNG_COLOR_TYPE_GRAYSCALE, 8}, {0, 255}, 0.0f, 1.0f},
       {"grey 16-bit", {SPNG_COLOR_TYPE_GRAYSCALE, 16}, words16({0x8000, 0xffff}), 32768 / 65535.0f, 1.0f},
       {"grey+alpha 8-bit", {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8}, {255, 51, 102, 255}, 0.2f, 0.4f},
-      {"RGB 8-bit", {SPNG_COLOR_TYPE_TRUECOLOR, 8}, {255, 0, 0, 0, 0, 255}, 0.299f, 0.114f},
+      {"RGB 8-bit", {SPNG_COLOR_TYPE_TRUECOLOR, 8}, {255, 0, 0, 0, 0, 255}, 0.5f, 0.5f},  // saturated: half
       {"RGBA 16-bit",
        {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16},
        words16({0xffff, 0xffff, 0xffff, 0, 0, 0xffff, 0, 0xffff}),
@@ -104,7 +104,8 @@ TEST(DecodeImage, RejectsBrokenAndUnsupportedFiles) {
       {"PNG with a flipped byte", flipped, "is not a readable PNG image"},
       {"PNG signature only", header_only, "is not a readable PNG image"},
       {"text", text("hello"), "is not a supported image"},
-      {"GIF", text("GIF89a\x01\x00\x01\x00"), "is not a supported image"},
+      {"GIF cut in its header", text("GIF89a\x01\x00\x01\x00"), "is not a readable GIF image"},
+      {"TIFF", text("II*\x00\x08\x00\x00\x00"), "is not a supported image"},
       {"plain PGM", text("P2\n1 1\n255\n0\n"), "not supported"},
       {"zero-width PGM", text("P5\n0 4\n255\n"), "has no pixels"},
       {"zero-height PPM", text("P6 4 0 255\n"), "has no pixels"},
@@ -148,28 +149,34 @@ TEST(AreaResample, AveragesByCoveredArea) {
 
 TEST(CellForBrightness, DecibelsLinearAndInverted) {
   const CellMapping db;  // 60 dB, largest cell 1000
-  EXPECT_EQ(cell_for_brightness(1.0, db), 1000);
-  EXPECT_EQ(cell_for_brightness(0.5, db), 32);    // 30 dB down
-  EXPECT_EQ(cell_for_brightness(1 / 255.0, db), 1);  // the darkest grey still sounds
-  EXPECT_EQ(cell_for_brightness(0.0, db), 0);
-  EXPECT_EQ(cell_for_brightness(1.5, db), 1000);
-
   const CellMapping narrow{false, 20.0, 500, false};
-  EXPECT_EQ(cell_for_brightness(0.5, narrow), 158);  // 500 * 10^-0.5
-
   const CellMapping linear{true, 60.0, 200, false};
-  EXPECT_EQ(cell_for_brightness(0.25, linear), 50);
-
   const CellMapping inverted{true, 60.0, 200, true};
-  EXPECT_EQ(cell_for_brightness(0.0, inverted), 200);
-  EXPECT_EQ(cell_for_brightness(1.0, inverted), 0);
+  const struct {
+    const char* name;
+    const CellMapping& mapping;
+    double brightness;
+    std::int32_t cell;
+  } cases[] = {
+      {"full", db, 1.0, 1000},
+      {"half: 30 dB down", db, 0.5, 32},
+      {"the darkest grey still sounds", db, 1 / 255.0, 1},
+      {"black is silent", db, 0.0, 0},
+      {"above white is white", db, 1.5, 1000},
+      {"20 dB range", narrow, 0.5, 158},  // 500 * 10^-0.5
+      {"linear", linear, 0.25, 50},
+      {"inverted black", inverted, 0.0, 200},
+      {"inverted white", inverted, 1.0, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cell_for_brightness(c.brightness, c.mapping), c.cell) << c.name;
 }
 
 TEST(PictureToGrid, TopRowSoundsHighestAndRowZeroIsSilent) {
   // 2 x 3 picture: rows from the top 1.0, 0.5, 0.0; right column half as bright.
   const LumaImage image{2, 3, {1.0f, 0.5f, 0.5f, 0.25f, 0.0f, 0.0f}};
   const CellMapping linear{true, 60.0, 100, false};
-  const Grid grid = picture_to_grid(image, std::nullopt, linear);
+  EXPECT_EQ(picture_to_grid(image, std::nullopt, linear).rows, kDefaultPictureRows + 1);
+  const Grid grid = picture_to_grid(image, 3, linear);
   ASSERT_EQ(grid.rows, 4);
   ASSERT_EQ(grid.cells.size(), 4u * kCellsPerRow);
   for (int k = 0; k < kCellsPerRow; ++k) {

@@ -25,10 +25,10 @@ struct Encoded {
   std::string console;  // encoding prints nothing
 };
 
-Encoded encode(const std::vector<Slot>& acc, std::int32_t length = kLengthValue) {
+Encoded encode(const std::vector<Slot>& acc, int columns = kCellsPerRow) {
   Encoded e;
   ::testing::internal::CaptureStdout();
-  e.wave = encode_wave(acc.data(), length, &e.loud_samples);
+  e.wave = encode_wave(acc.data(), columns, &e.loud_samples);
   e.console = ::testing::internal::GetCapturedStdout();
   return e;
 }
@@ -47,8 +47,8 @@ TEST(EncodeWave, HeaderAndSilence) {
   EXPECT_EQ(console, "");
 }
 
-TEST(EncodeWave, ShortLengthGivesAnEmptyDataChunk) {
-  const auto [wave, loud, console] = encode(silence(), 99);
+TEST(EncodeWave, NoColumnsGiveAnEmptyDataChunk) {
+  const auto [wave, loud, console] = encode(silence(), 0);
   ASSERT_EQ(wave.size(), 44u);
   EXPECT_EQ(wave[4], 36);
   EXPECT_EQ(wave[40], 0);
@@ -100,8 +100,8 @@ TEST(WriteWave, SavesWhatEncodeWaveMakes) {
   for (int i = 0; i < kSampleCount; i += 3) acc[i] = i % 70000 - 35000;
   const std::string path = (dir / "out.wav").string();
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(write_wave(acc.data(), kLengthValue, path.c_str()), 0);
-  const Bytes expected = encode_wave(acc.data(), kLengthValue);
+  ASSERT_EQ(write_wave(acc.data(), kCellsPerRow, path.c_str()), 0);
+  const Bytes expected = encode_wave(acc.data(), kCellsPerRow);
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(testing::read_bytes(path), expected);
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
@@ -117,10 +117,10 @@ TEST(WriteWave, WarnsOnlyWhenTheFileWasCreated) {
   const std::string good = (dir / "out.wav").string();
   const std::string bad = (dir / "missing" / "out.wav").string();
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(write_wave(acc.data(), kLengthValue, good.c_str()), 0);
+  EXPECT_EQ(write_wave(acc.data(), kCellsPerRow, good.c_str()), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ErrorError");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(write_wave(acc.data(), kLengthValue, bad.c_str()), 1);
+  EXPECT_EQ(write_wave(acc.data(), kCellsPerRow, bad.c_str()), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "The file '" + bad + "' was not opened\n");
 }
 

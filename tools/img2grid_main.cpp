@@ -16,12 +16,13 @@ using namespace gridwave::tools;
 int main(int argc, char** argv) {
   ensure_standard_descriptors();
   CLI::App app{
-      "Turns a picture (PNG, or binary PGM/PPM) into a grid file for gridwave. The picture's "
-      "top row becomes grid row 1, the highest pitch; grid row 0 stays silent, so a picture of "
-      "H rows gives a grid of H + 1 rows. Its width is resampled to the grid's " +
+      "Turns a picture (PNG, JPEG, GIF, BMP, WebP, or binary PGM/PPM) into a grid file for gridwave. The picture's "
+      "top becomes grid row 1, the highest pitch; grid row 0 stays silent. The picture is resampled to H rows "
+      "(--height, default " + std::to_string(kDefaultPictureRows) + ": more rows than that beat against each other "
+      "and draw arcs), giving a grid of H + 1 rows. Its width is resampled to the grid's " +
           std::to_string(kCellsPerRow) +
-          " columns by area averaging. Brightness is the pixel's luma, transparency composited "
-          "over black; by default it maps to a level in decibels, so that the spectrogram tool's "
+          " columns by area averaging. Brightness is the pixel's luma, but at least half its strongest colour channel, "
+          "transparency composited over black; by default it maps to a level in decibels, so that the spectrogram tool's "
           "default view shows the picture as drawn. Black is always silent.",
       "img2grid"};
   std::string image_path, grid_path;
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
   CellMapping mapping;
   app.add_option("IMAGE", image_path, "Picture to read")->required();
   app.add_option("GRID", grid_path, "Grid file to write (replaced only once it is complete)")->required();
-  app.add_option("--height", height, "Resample the picture to H rows (grid row count H + 1); default: its own height")
+  app.add_option("--height", height, "Resample the picture to H rows (grid row count H + 1); default " +
+                     std::to_string(kDefaultPictureRows) + ", the most gridwave draws without interference arcs")
       ->type_name("H")
       ->transform(whole_number(1, kMaxGridRows - 1));
   auto* linear = app.add_flag("--linear", mapping.linear, "Map brightness to amplitude in proportion, not to decibels");

@@ -1,12 +1,12 @@
 // Feeds arbitrary bytes as a grid file through the program's own path: read
 // the row count, check the file's length, render rows 1 ... c-1, encode and
-// save the WAV file. The length value is 100 (one column of 4010 samples)
-// instead of 20000, so one input takes about a millisecond even under the
-// sanitizers, while grids of up to ten rows fit in the 8 KiB input limit.
+// save the WAV file. One column of 4010 samples instead of 200, so one input
+// takes about a millisecond even under the sanitizers, while grids of up to
+// ten rows fit in the 8 KiB input limit.
 //
 // Checked for every input, besides the sanitizers' own checks:
 // - the file is rejected exactly when it is shorter than its row count needs;
-// - every renderer in kRenderers produces the same accumulator;
+// - every row loop in kRowLoops produces the same accumulator;
 // - the WAV has the right size, unscaled samples are the slots saturated to
 //   16 bits, scaled ones stay at or below 32000 in magnitude;
 // - the saved file holds exactly the encoded bytes and no temporary file is
@@ -27,8 +27,8 @@
 
 #include "constants.h"
 #include "grid_input.h"
+#include "plain_row_loop.h"
 #include "row_loop.h"
-#include "tone.h"
 #include "wave_out.h"
 
 namespace {
@@ -36,29 +36,14 @@ namespace {
 using namespace gridwave;
 namespace fs = std::filesystem;
 
-constexpr std::int32_t kLength = kLengthPerColumn;
-constexpr std::size_t kSlots = (kLength / kLengthPerColumn) * kSamplesPerColumn;
+constexpr int kColumns = 1;
+constexpr std::size_t kSlots = kColumns * kSamplesPerColumn;
 
-// Renders rows 1 ... rows-1 of the grid file at path into the accumulator,
-// which holds exactly the slots that `length` covers; 0 on success.
-using Renderer = int (*)(Slot* accumulator, std::int32_t rows, std::int32_t length,
-                         const char* path);
-
-int render_plain(Slot* accumulator, std::int32_t rows, std::int32_t length, const char* path) {
-  for (std::int32_t d = 1; d < rows; ++d) {
-    if (render_row(accumulator, row_frequency(d, rows), length, d, path) != 0) return 1;
-  }
-  return 0;
-}
-
-// The program's own row loop: one pass, batches of rows on every SIMD lane,
-// split among GRIDWAVE_THREADS threads (set in LLVMFuzzerInitialize).
-int render_batched(Slot* accumulator, std::int32_t rows, std::int32_t length, const char* path) {
-  return render_grid(accumulator, path, rows, length);
-}
-
-// Every way the program can render a grid; all must agree with the first.
-constexpr Renderer kRenderers[] = {render_plain, render_batched};
+// Every row loop the program can run (run.h), here into plain slots: the
+// plain reference, and its own batched one, on GRIDWAVE_THREADS threads (set
+// in LLVMFuzzerInitialize). All must agree with the first.
+using SlotsRowLoop = int (*)(Slot* accumulator, const char* path, std::int32_t rows, int columns);
+constexpr SlotsRowLoop kRowLoops[] = {render_grid_row_by_row, render_grid};
 
 fs::path scratch;
 std::string grid_path;
@@ -158,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!accepted) return 0;
 
   std::vector<Slot> first;
-  for (Renderer render : kRenderers) {
+  for (SlotsRowLoop row_loop : kRowLoops) {
     std::vector<Slot> accumulator(kSlots, 0);
-    check(render(accumulator.data(), rows, kLength, grid_path.c_str()) == 0,
+    check(row_loop(accumulator.data(), grid_path.c_str(), rows, kColumns) == 0,
           "rendering an accepted grid failed");
     if (first.empty()) {
       first = std::move(accumulator);
@@ -169,9 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const std::vector<unsigned char> wave = encode_wave(first.data(), kLength);
+  const std::vector<unsigned char> wave = encode_wave(first.data(), kColumns);
   check_samples(first, wave);
-  check(write_wave(first.data(), kLength, wave_path.c_str()) == 0, "save failed");
+  check(write_wave(first.data(), kColumns, wave_path.c_str()) == 0, "save failed");
   check(read_file(wave_path, wave.size() + 1) == wave, "saved file differs from the encoded bytes");
   check(std::distance(fs::directory_iterator(scratch), fs::directory_iterator{}) == 2,
         "a temporary file was left behind");

@@ -1,6 +1,9 @@
-// Fuzz target: arbitrary bytes as the picture img2grid reads. A picture is
-// either refused with ToolError or decoded into sane brightness values, and
-// a decoded picture always maps onto a well-formed grid.
+// Fuzz target: arbitrary bytes as the picture img2grid and img2sound read
+// (PNG, JPEG, GIF, BMP, WebP, PGM/PPM). A picture is either refused with
+// ToolError or decoded into sane brightness values; a decoded picture always
+// maps onto a well-formed grid, and a short sound of it is finite and within
+// the sum of its rows' amplitudes.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +13,7 @@
 
 #include "image_input.h"
 #include "picture_to_grid.h"
+#include "synthesis.h"
 #include "tool_error.h"
 
 namespace {
@@ -36,13 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (float v : image.luma) check(v >= 0.0f && v <= 1.0f, "brightness outside 0 ... 1");
 
   // Tall pictures are squeezed, so one input stays fast.
-  const std::optional<int> height =
-      image.height > 64 ? std::optional<int>(64) : std::nullopt;
+  const std::optional<int> height = std::min(image.height, 64);
   CellMapping mapping;
   const Grid grid = picture_to_grid(image, height, mapping);
-  check(grid.rows == height.value_or(image.height) + 1, "wrong row count");
+  check(grid.rows == *height + 1, "wrong row count");
   check(grid.cells.size() == static_cast<std::size_t>(grid.rows) * 200, "wrong cell count");
   for (int k = 0; k < 200; ++k) check(grid.at(0, k) == 0, "row 0 not silent");
   for (std::int32_t c : grid.cells) check(c >= 0 && c <= mapping.max_cell, "cell outside its range");
+
+  PictureSoundOptions options;
+  options.duration_s = 0.01;
+  options.rows = 5;
+  const SynthesisPlan plan = make_plan(image, options);
+  std::vector<float> sound(plan.frames + kGroupSamples);
+  render_fast(plan, 0, plan.frames, sound.data());
+  for (std::int64_t n = 0; n < plan.frames; ++n) check(std::isfinite(sound[n]) && std::fabs(sound[n]) <= 5.001f, "sample outside the rows' sum");
   return 0;
 }
