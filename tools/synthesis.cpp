@@ -38,13 +38,25 @@ constexpr double kFadeSeconds = 0.01;
 // pitch rows cannot show changes faster than this anyway.
 constexpr double kMaxColumnsPerSecond = 100.0;
 
+// The top row's centre stays at least this many Hz below --high. A sound
+// of D seconds analysed as a whole spreads a tone's energy as
+// 1 / (pi^2 D distance) beyond `distance` Hz from it: at half a row's
+// spacing (15 Hz at the defaults) the bright top rows put energy above the
+// range only 50 dB below the whole; at 50 Hz it is 64 dB below, and still
+// clear of the main lobe of a 4096-sample Hann window. A wider guard would
+// leave a dark strip at the top of a linear view (80 Hz is already a
+// pixel row of SoX's default picture).
+constexpr double kTopGuardHz = 50.0;
+
 // Frequency of the edge between rows j - 1 and j (j = 0: the top edge).
 // Rows are spaced evenly in Hz whatever the scale: a spectrogram's window
 // resolves the same number of Hz everywhere, so even spacing keeps every
 // pair of neighbours apart and leaves no gaps between rows; on a log scale
 // each row takes the picture's brightness at its own height.
 double band_edge(const PictureSoundOptions& options, int rows, double j) {
-  return options.high_hz - (options.high_hz - options.low_hz) * j / rows;
+  const double half_row = (options.high_hz - options.low_hz) / rows / 2;
+  const double top = options.high_hz - std::max(0.0, kTopGuardHz - half_row);
+  return top - (top - options.low_hz) * j / rows;
 }
 
 }  // namespace
