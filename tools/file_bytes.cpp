@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "atomic_file.h"
 #include "tool_error.h"
@@ -51,12 +52,35 @@ std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t 
 }
 
 void save_output(const std::string& path, const std::vector<unsigned char>& bytes) {
-  errno = 0;
-  const SaveResult result = save_file(path.c_str(), bytes.data(), bytes.size());
-  if (result == SaveResult::kSaved) return;
-  const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : "";
-  if (result == SaveResult::kNotOpened) throw ToolError("cannot create " + quoted(path) + reason);
-  throw ToolError("cannot write " + quoted(path) + reason);
+  save_outputs_together({{path, &bytes}});
+}
+
+void save_outputs_together(const std::vector<Output>& outputs) {
+  auto fail = [](SaveResult result, const std::string& path) {
+    const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : "";
+    if (result == SaveResult::kNotOpened) throw ToolError("cannot create " + quoted(path) + reason);
+    throw ToolError("cannot write " + quoted(path) + reason);
+  };
+  // Files not committed are removed when they go, leaving their paths as they were.
+  std::vector<std::unique_ptr<AtomicFile>> files;
+  for (const Output& output : outputs) {
+    errno = 0;
+    files.push_back(std::make_unique<AtomicFile>());
+    const SaveResult opened = files.back()->open(output.path.c_str());
+    if (opened != SaveResult::kSaved) fail(opened, output.path);
+    if (!files.back()->write(output.bytes->data(), output.bytes->size())) fail(SaveResult::kNotWritten, output.path);
+  }
+  // Every file synced and closed before any replaces what was at its path.
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    errno = 0;
+    const SaveResult finished = files[i]->finish();
+    if (finished != SaveResult::kSaved) fail(finished, outputs[i].path);
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    errno = 0;
+    const SaveResult published = files[i]->publish();
+    if (published != SaveResult::kSaved) fail(published, outputs[i].path);
+  }
 }
 
 }  // namespace gridwave::tools

@@ -24,7 +24,7 @@ enum class ChannelPanels {
 struct SpectrogramOptions {
   int width = 800;   // plot area (one panel) in pixels
   int height = 400;
-  std::optional<double> low_hz;   // default: log scale high / 32 (five octaves), at most 312.5; linear 0
+  std::optional<double> low_hz;   // default: log scale 312.5 (or high / 32 when high is lower); linear 0
   std::optional<double> high_hz;  // default: 10 kHz, or just under half the sample rate if that is lower
   FrequencyScale scale = FrequencyScale::kLog;
   ChannelPanels channels = ChannelPanels::kAuto;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <vector>
 
 #include "grid_output.h"
@@ -37,22 +37,37 @@ std::vector<double> tone_amplitudes(const PaddedSignal& signal, const std::vecto
 // max_cell; row 0 is all zeros. Columns past the end of the sound are silent.
 Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell);
 
+// Frames of a sound at this rate that analyse_grid looks at.
+std::int64_t grid_frames(int sample_rate);
+
+enum class FrequencyScale { kLog, kLinear };
+
 struct SpectrogramView {
-  int width = 800;   // pixels across: the whole sound, left to right
+  int width = 800;   // pixels across: first_frame ... first_frame + frame_count
   int height = 400;  // pixels down: high_hz at the top to low_hz at the bottom
   double low_hz = 0;
   double high_hz = 0;
+  FrequencyScale scale = FrequencyScale::kLog;
+  std::int64_t first_frame = 0;
+  std::int64_t frame_count = 0;  // at least 1
 };
 
-// Frequency at the centre of pixel row y (0 at the top), evenly spaced on a
-// log scale.
+// Frequency at the centre of pixel row y (0 at the top), evenly spaced on
+// the view's scale.
 double pixel_frequency(int y, const SpectrogramView& view);
 
 // Level in dB relative to a full-scale sine (dBFS) at every pixel, row by row
-// from the top; -infinity where the sound is silent. Each pixel row uses a
-// Hann window whose length falls with frequency (a constant number of
-// cycles, within bounds), so the picture is equally sharp in pitch across
-// the log axis while high tones stay sharp in time.
-std::vector<float> spectrogram_levels(const Sound& sound, const SpectrogramView& view);
+// from the top; -infinity where the sound is silent. One panel per channel
+// when `each_channel`, otherwise one of the channels' mix. Each pixel column
+// is measured around its centre with a Hann window whose length falls with
+// frequency (a constant number of cycles, within bounds), so the picture is
+// equally sharp in pitch across a log axis while high tones stay sharp in
+// time. Only the frames those windows cover are read, a few columns at a
+// time, so memory does not grow with the sound's length. Columns are shared
+// among the CPUs' threads; `progress` (may be empty) is told the share done,
+// 0 ... 1, from any of them, one call at a time.
+std::vector<std::vector<float>> spectrogram_levels(SoundSource& sound, const SpectrogramView& view,
+                                                   bool each_channel,
+                                                   const std::function<void(double)>& progress = {});
 
 }  // namespace gridwave::tools
