@@ -32,7 +32,7 @@ constexpr int kNoisePartials = 8;
 
 // Fade at each end, in seconds: long enough not to click, short enough not
 // to show.
-constexpr double kFadeSeconds = 0.01;
+constexpr double kFadeSeconds = 0.03;
 
 // Column centres come at most this often: a spectrogram that separates the
 // pitch rows cannot show changes faster than this anyway.
