@@ -261,8 +261,9 @@ TEST_F(Spectrogram, BadSoundsAndValuesAreNamed) {
       {{path("ok.wav"), "--start", "1e300"}, 2, "--start: 1e300 is out of range: it must be from 0 to 1e+09"},
       {{path("ok.wav"), "--low", "1000", "--high", "500"}, 2, "--low 1000 must be below --high 500"},
       {{path("ok.wav"), "--low", "0"}, 2, "--low: 0 is out of range on a log scale: it must be above 0"},
-      {{path("ok.wav"), "--scale", "mel"}, 2, "--scale"},
-      {{path("ok.wav"), "--channels", "left"}, 2, "--channels"},
+      {{path("ok.wav"), "--scale", "mel"}, 2, "--scale: 'mel' is not one of log, linear"},
+      {{path("ok.wav"), "--scale", "1"}, 2, "--scale: '1' is not one of log, linear"},
+      {{path("ok.wav"), "--channels", "left"}, 2, "--channels: 'left' is not one of mix, each"},
       {{path("ok.wav"), "--duration", "0"}, 2, "--duration: 0 is out of range: it must be above 0"},
       {{path("ok.wav"), "--start", "-1"}, 2, "--start: -1 is out of range"},
   };

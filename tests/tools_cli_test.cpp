@@ -88,8 +88,8 @@ TEST_F(Tools, HelpDocumentsEveryOption) {
        {"IMAGE", "SOUND", "--duration", "--low", "--high", "--scale", "--rate", "--bits", "--rows", "--seed",
         "--phase", "--noise", "--linear", "--db-range", "--invert", "--peak", "time-frequency", "1/T Hz"}},
       {SPECTROGRAM_BIN,
-       {"SOUND", "PNG", "--width", "--height", "--low", "--high", "--db-range", "--top", "--grid", "--rows",
-        "--grid-max-cell"}},
+       {"SOUND", "PNG", "--width", "--height", "--low", "--high", "--scale", "--channels", "--start", "--duration",
+        "--db-range", "--top", "--title", "--raw", "--grid", "--rows", "--grid-max-cell"}},
   };
   for (const auto& tool : tools) {
     const RunResult r = testing::run_program(tool.program, {"--help"});

@@ -1,5 +1,6 @@
 #include "cli_support.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -121,6 +122,17 @@ CLI::Validator real_above(double bound) {
         return {};
       },
       "above " + shown(bound));
+}
+
+CLI::Validator one_of(const std::vector<std::string>& words) {
+  std::string list;
+  for (const std::string& word : words) list += (list.empty() ? "" : ", ") + word;
+  return CLI::Validator(
+      [words, list](std::string& text) -> std::string {
+        if (std::find(words.begin(), words.end(), text) != words.end()) return {};
+        return "'" + text + "' is not one of " + list;
+      },
+      "");
 }
 
 int parse_command_line(CLI::App& app, int argc, char** argv) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gridwave::tools {
 
@@ -33,6 +34,8 @@ std::optional<double> read_real_number(std::string_view text);  // finite values
 CLI::Validator whole_number(long long min, long long max);
 CLI::Validator real_number(double min, double max);  // min <= value <= max
 CLI::Validator real_above(double bound);             // value > bound
+// A word from a fixed list: "--scale: 'mel' is not one of log, linear".
+CLI::Validator one_of(const std::vector<std::string>& words);
 
 // Prints "tool: message" as a single line on standard error.
 void report_failure(const std::string& tool, const std::string& message);

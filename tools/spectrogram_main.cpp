@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 
 #include "cli_support.h"
@@ -95,16 +94,15 @@ int main(int argc, char** argv) {
                  "if that is lower)")
       ->type_name("HZ")
       ->transform(real_above(0.0));
-  app.add_option("--scale", options.scale, "Frequency axis: log (default) or linear")
+  std::string scale = "log", channels;
+  app.add_option("--scale", scale, "Frequency axis: log (default) or linear")
       ->type_name("log|linear")
-      ->transform(CLI::CheckedTransformer(
-          std::map<std::string, FrequencyScale>{{"log", FrequencyScale::kLog}, {"linear", FrequencyScale::kLinear}}));
-  app.add_option("--channels", options.channels,
+      ->check(one_of({"log", "linear"}));
+  app.add_option("--channels", channels,
                  "mix: one panel of the channels' average; each: one panel per channel (default: "
                  "each for 2 to 8 channels, mix for --raw)")
       ->type_name("mix|each")
-      ->transform(CLI::CheckedTransformer(
-          std::map<std::string, ChannelPanels>{{"mix", ChannelPanels::kMix}, {"each", ChannelPanels::kEach}}));
+      ->check(one_of({"mix", "each"}));
   app.add_option("--start", options.start_s, "Draw from this many seconds into the sound (default 0)")
       ->type_name("SECONDS")
       ->transform(real_number(0.0, 1e9));
@@ -141,6 +139,8 @@ int main(int argc, char** argv) {
 
   const int parsed = parse_command_line(app, argc, argv);
   if (parsed >= 0) return parsed;
+  options.scale = scale == "linear" ? FrequencyScale::kLinear : FrequencyScale::kLog;
+  if (!channels.empty()) options.channels = channels == "each" ? ChannelPanels::kEach : ChannelPanels::kMix;
   auto usage_error = [](const std::string& message) {
     report_failure("spectrogram", message + " (see --help)");
     return kUsageError;
