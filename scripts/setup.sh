@@ -13,7 +13,6 @@ packages=(
   libspng-dev
   libsndfile1-dev
   libcli11-dev
-  libjpeg62-turbo-dev
   libturbojpeg0-dev
   libgif-dev
   libwebp-dev

@@ -2,6 +2,7 @@
 // same brightness, and broken or corrupt files are refused.
 #include <gtest/gtest.h>
 #include <spng.h>
+#include <turbojpeg.h>
 
 #include <cstring>
 #include <functional>
@@ -88,6 +89,24 @@ std::size_t chunk_at(const Bytes& png, const char* type, bool last = false) {
 
 std::size_t chunk_length(const Bytes& png, std::size_t at) {
   return (std::size_t(png[at]) << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
+}
+
+TEST(PictureFormats, CmykJpegIsRefusedPlainly) {
+  // A 2 x 1 CMYK JPEG, as libjpeg-turbo writes it.
+  tjhandle tj = tjInitCompress();
+  const unsigned char cmyk[8] = {200, 0, 0, 0, 0, 0, 0, 255};
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  ASSERT_EQ(tjCompress2(tj, cmyk, 2, 0, 1, TJPF_CMYK, &out, &size, TJSAMP_444, 90, 0), 0);
+  const Bytes jpeg(out, out + size);
+  tjFree(out);
+  tjDestroy(tj);
+  try {
+    decode_image(jpeg, "pic");
+    ADD_FAILURE() << "accepted";
+  } catch (const ToolError& e) {
+    EXPECT_NE(std::string(e.what()).find("CMYK JPEG is not supported"), std::string::npos) << e.what();
+  }
 }
 
 TEST(PictureFormats, CorruptPngsAreRefused) {

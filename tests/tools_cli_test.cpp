@@ -142,7 +142,7 @@ TEST_F(Tools, BadNumbersAreNamedPlainly) {
       {IMG2GRID_BIN, {"a.png", "b.grid", "--db-range", "nan"}, "img2grid: --db-range: 'nan' is not a finite number"},
       {IMG2GRID_BIN, {"a.png", "b.grid", "--max-cell", "0x10"}, "img2grid: --max-cell: '0x10' is not a whole number"},
       {IMG2SOUND_BIN, {"a.png", "b.wav", "--duration", "nan"}, "img2sound: --duration: 'nan' is not a finite number"},
-      {IMG2SOUND_BIN, {"a.png", "b.wav", "--duration", "0"}, "img2sound: --duration: 0 is out of range: it must be above 0"},
+      {IMG2SOUND_BIN, {"a.png", "b.wav", "--duration", "0"}, "img2sound: --duration: 0 is out of range: it must be from 0.001 to 3600"},
       {IMG2SOUND_BIN, {"a.png", "b.wav", "--rows", "5 "}, "img2sound: --rows: '5 ' is not a whole number"},
       {IMG2SOUND_BIN, {"a.png", "b.wav", "--peak", "3"}, "img2sound: --peak: 3 is out of range: it must be from -100 to 0"},
       {SPECTROGRAM_BIN, {"a.wav", "b.png", "--width", "0x10"}, "spectrogram: --width: '0x10' is not a whole number"},

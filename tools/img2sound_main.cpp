@@ -51,11 +51,11 @@ int main(int argc, char** argv) {
   app.add_option("SOUND", sound_path, "Sound to write: .wav or .flac (replaced only once complete)")->required();
   app.add_option("--duration", o.duration_s, "Seconds of sound (default 10)")
       ->type_name("SECONDS")
-      ->transform(real_above(0.0))->transform(real_number(0.0, kMaxDurationSeconds));
+      ->transform(real_number(0.001, kMaxDurationSeconds));
   app.add_option("--low", o.low_hz, "Bottom edge of the lowest row in Hz (default 312.5)")->type_name("HZ")->transform(real_above(0.0));
   app.add_option("--high", o.high_hz, "Top edge of the highest row in Hz (default 10000)")->type_name("HZ")->transform(real_above(0.0));
   std::string scale = "log", bits = "16", phase = "random";
-  app.add_option("--scale", scale, "Frequency axis the rows are spread on: log (default) or linear")
+  app.add_option("--scale", scale, "Frequency axis the picture's height is drawn on: log (default) or linear")
       ->type_name("log|linear")
       ->check(CLI::IsMember({"log", "linear"}));
   app.add_option("--rate", o.sample_rate, "Sample rate in Hz (default 44100)")->type_name("HZ")->transform(whole_number(kMinSampleRate, kMaxSampleRate));

@@ -25,6 +25,7 @@ LumaImage decode_jpeg(const std::vector<unsigned char>& bytes, const std::string
   int width = 0, height = 0, subsampling = 0, colourspace = 0;
   if (tjDecompressHeader3(tj.get(), bytes.data(), bytes.size(), &width, &height, &subsampling, &colourspace) != 0)
     refuse(name, "JPEG", tjGetErrorStr2(tj.get()));
+  if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK) refuse(name, "JPEG", "CMYK JPEG is not supported");
   check_image_size(width, height, name);
   std::vector<unsigned char> rgba(std::size_t(width) * height * 4);
   // A warning (data cut short, a damaged stream) is a broken file here: the

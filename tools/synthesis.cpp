@@ -32,11 +32,27 @@ constexpr int kNoisePartials = 8;
 
 // Fade at each end, in seconds: long enough not to click, short enough not
 // to show.
-constexpr double kFadeSeconds = 0.01;
+constexpr double kFadeSeconds = 0.03;
 
 // Column centres come at most this often: a spectrogram that separates the
 // pitch rows cannot show changes faster than this anyway.
 constexpr double kMaxColumnsPerSecond = 100.0;
+
+// Bounds on the plan's memory, whatever the picture's size and the duration:
+// amplitudes (rows x columns; 4 M floats are 16 MB) and the picture's rows
+// resampled to the columns (a band average needs no more).
+constexpr std::int64_t kMaxAmplitudes = std::int64_t{1} << 22;
+constexpr int kMaxPictureRows = 1024;
+
+// The top row's centre stays at least this many Hz below --high. A sound
+// of D seconds analysed as a whole spreads a tone's energy as
+// 1 / (pi^2 D distance) beyond `distance` Hz from it: at half a row's
+// spacing (15 Hz at the defaults) the bright top rows put energy above the
+// range only 50 dB below the whole; at 50 Hz it is 64 dB below, and still
+// clear of the main lobe of a 4096-sample Hann window. A wider guard would
+// leave a dark strip at the top of a linear view (80 Hz is already a
+// pixel row of SoX's default picture).
+constexpr double kTopGuardHz = 50.0;
 
 // Frequency of the edge between rows j - 1 and j (j = 0: the top edge).
 // Rows are spaced evenly in Hz whatever the scale: a spectrogram's window
@@ -44,7 +60,9 @@ constexpr double kMaxColumnsPerSecond = 100.0;
 // pair of neighbours apart and leaves no gaps between rows; on a log scale
 // each row takes the picture's brightness at its own height.
 double band_edge(const PictureSoundOptions& options, int rows, double j) {
-  return options.high_hz - (options.high_hz - options.low_hz) * j / rows;
+  const double half_row = (options.high_hz - options.low_hz) / rows / 2;
+  const double top = options.high_hz - std::max(0.0, kTopGuardHz - half_row);
+  return top - (top - options.low_hz) * j / rows;
 }
 
 }  // namespace
@@ -53,38 +71,40 @@ SynthesisPlan make_plan(const LumaImage& image, const PictureSoundOptions& optio
   const int rows = options.rows.value_or(default_row_count(options));
   SynthesisPlan plan;
   plan.frames = std::llround(options.duration_s * options.sample_rate);
-  const int max_columns = std::max(1, static_cast<int>(options.duration_s * kMaxColumnsPerSecond));
-  plan.columns = std::clamp(image.width, 1, max_columns);
   const int per_row = options.noise ? kNoisePartials : 1;
+  const int max_columns = std::clamp(static_cast<int>(options.duration_s * kMaxColumnsPerSecond), 1,
+                                     std::max(1, static_cast<int>(kMaxAmplitudes / (std::int64_t(rows) * per_row))));
+  plan.columns = std::clamp(image.width, 1, max_columns);
   plan.partials = rows * per_row;
 
-  const std::vector<double> picture = resample_brightness(image, image.height, plan.columns);
+  // The picture at no more than kMaxPictureRows rows and the plan's columns.
+  const int picture_rows = std::min(image.height, kMaxPictureRows);
+  const std::vector<double> picture = resample_brightness(image, picture_rows, plan.columns);
   auto picture_y = [&](double f) {
     return options.scale == FrequencyScale::kLog
-               ? image.height * std::log(options.high_hz / f) / std::log(options.high_hz / options.low_hz)
-               : image.height * (options.high_hz - f) / (options.high_hz - options.low_hz);
+               ? picture_rows * std::log(options.high_hz / f) / std::log(options.high_hz / options.low_hz)
+               : picture_rows * (options.high_hz - f) / (options.high_hz - options.low_hz);
   };
-  std::vector<double> brightness(std::size_t(rows) * plan.columns, 0.0);
-  for (int r = 0; r < rows; ++r) {
-    const double y0 = std::clamp(picture_y(band_edge(options, rows, r)), 0.0, double(image.height));
-    const double y1 = std::clamp(picture_y(band_edge(options, rows, r + 1)), y0, double(image.height));
-    double* out = &brightness[std::size_t(r) * plan.columns];
-    if (y1 - y0 < 1e-9) {
-      const int j = std::min(static_cast<int>(y0), image.height - 1);
-      for (int k = 0; k < plan.columns; ++k) out[k] = picture[std::size_t(j) * plan.columns + k];
-      continue;
-    }
-    for (int j = static_cast<int>(y0); j < image.height && j < y1; ++j) {
-      const double w = (std::min(y1, j + 1.0) - std::max(y0, double(j))) / (y1 - y0);
-      for (int k = 0; k < plan.columns; ++k) out[k] += w * picture[std::size_t(j) * plan.columns + k];
-    }
-  }
-  plan.amplitude.resize(std::size_t(plan.partials) * plan.columns);
+  plan.amplitude.assign(std::size_t(plan.partials) * plan.columns, 0.0f);
   plan.step.resize(plan.partials);
   plan.phase.resize(plan.partials);
   const double share = 1.0 / std::sqrt(static_cast<double>(per_row));  // equal power per row
+  std::vector<double> brightness(plan.columns);
   for (int r = 0; r < rows; ++r) {
     const double top = band_edge(options, rows, r), bottom = band_edge(options, rows, r + 1);
+    // The row's brightness: the picture averaged over the row's band.
+    const double y0 = std::clamp(picture_y(top), 0.0, double(picture_rows));
+    const double y1 = std::clamp(picture_y(bottom), y0, double(picture_rows));
+    std::fill(brightness.begin(), brightness.end(), 0.0);
+    if (y1 - y0 < 1e-9) {
+      const int j = std::min(static_cast<int>(y0), picture_rows - 1);
+      std::copy_n(&picture[std::size_t(j) * plan.columns], plan.columns, brightness.begin());
+    } else {
+      for (int j = static_cast<int>(y0); j < picture_rows && j < y1; ++j) {
+        const double w = (std::min(y1, j + 1.0) - std::max(y0, double(j))) / (y1 - y0);
+        for (int k = 0; k < plan.columns; ++k) brightness[k] += w * picture[std::size_t(j) * plan.columns + k];
+      }
+    }
     for (int i = 0; i < per_row; ++i) {
       const int p = r * per_row + i;
       double frequency;
@@ -100,8 +120,7 @@ SynthesisPlan make_plan(const LumaImage& image, const PictureSoundOptions& optio
                           : 2.0 * std::numbers::pi * uniform(options.seed, 2 * std::uint64_t(p));
       for (int k = 0; k < plan.columns; ++k)
         plan.amplitude[std::size_t(p) * plan.columns + k] = static_cast<float>(
-            share * gain_for_brightness(brightness[std::size_t(r) * plan.columns + k], options.linear,
-                                        options.range_db, options.invert));
+            share * gain_for_brightness(brightness[k], options.linear, options.range_db, options.invert));
     }
   }
 
