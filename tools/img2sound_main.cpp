@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   app.add_option("--scale", scale, "Frequency axis the picture's height is drawn on: log (default) or linear")
       ->type_name("log|linear")
       ->check(CLI::IsMember({"log", "linear"}));
-  app.add_option("--rate", o.sample_rate, "Sample rate in Hz (default 44100)")->type_name("HZ")->transform(whole_number(kMinSampleRate, kMaxSampleRate));
+  app.add_option("--rate", o.sample_rate, "Sample rate in Hz (default 44100)")->type_name("HZ")->transform(whole_number(kMinOutputRate, kMaxOutputRate));
   app.add_option("--bits", bits, "Sample format: 16 (default), 24 or float (float: .wav only)")
       ->type_name("16|24|float")
       ->check(CLI::IsMember({"16", "24", "float"}));

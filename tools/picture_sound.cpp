@@ -52,8 +52,8 @@ void check_options(const PictureSoundOptions& o) {
   auto fail = [](const std::string& why) { throw ToolError(why); };
   if (!(o.duration_s > 0 && o.duration_s <= kMaxDurationSeconds))
     fail("the duration must be more than 0 and at most " + std::to_string(int(kMaxDurationSeconds)) + " seconds");
-  if (o.sample_rate < kMinSampleRate || o.sample_rate > kMaxSampleRate)
-    fail("the sample rate must be " + std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) + " Hz");
+  if (o.sample_rate < kMinOutputRate || o.sample_rate > kMaxOutputRate)
+    fail("the sample rate must be " + std::to_string(kMinOutputRate) + " to " + std::to_string(kMaxOutputRate) + " Hz");
   if (!(o.low_hz > 0 && o.low_hz < o.high_hz))
     fail("the lowest frequency must be above 0 and below the highest");
   if (!(o.high_hz < o.sample_rate / 2.0))

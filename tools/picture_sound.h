@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "frequency_scale.h"
 #include "image_input.h"
 
 namespace gridwave::tools {
 
-enum class FrequencyScale { kLog, kLinear };
 enum class StartPhases { kRandom, kZero };
 enum class SoundContainer { kWav, kFlac };
 enum class SampleFormat { kInt16, kInt24, kFloat };
@@ -44,8 +44,8 @@ struct PictureSoundOptions {
 
 // Limits the options are checked against (ToolError beyond them).
 inline constexpr double kMaxDurationSeconds = 3600.0;
-inline constexpr int kMinSampleRate = 8000;
-inline constexpr int kMaxSampleRate = 192000;
+inline constexpr int kMinOutputRate = 8000;
+inline constexpr int kMaxOutputRate = 192000;
 inline constexpr int kMaxRows = 20000;
 
 // How many pitch rows a spectrogram can tell apart over this duration and

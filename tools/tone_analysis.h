@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "frequency_scale.h"
 #include "grid_output.h"
 #include "sound_input.h"
 
@@ -39,8 +40,6 @@ Grid analyse_grid(const Sound& sound, std::int32_t rows, std::int32_t max_cell);
 
 // Frames of a sound at this rate that analyse_grid looks at.
 std::int64_t grid_frames(int sample_rate);
-
-enum class FrequencyScale { kLog, kLinear };
 
 struct SpectrogramView {
   int width = 800;   // pixels across: first_frame ... first_frame + frame_count
