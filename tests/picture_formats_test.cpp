@@ -101,12 +101,7 @@ TEST(PictureFormats, CmykJpegIsRefusedPlainly) {
   const Bytes jpeg(out, out + size);
   tjFree(out);
   tjDestroy(tj);
-  try {
-    decode_image(jpeg, "pic");
-    ADD_FAILURE() << "accepted";
-  } catch (const ToolError& e) {
-    EXPECT_NE(std::string(e.what()).find("CMYK JPEG is not supported"), std::string::npos) << e.what();
-  }
+  testing::expect_picture_refused(jpeg, {"CMYK JPEG is not supported"});
 }
 
 TEST(PictureFormats, CorruptPngsAreRefused) {
@@ -141,12 +136,7 @@ TEST(PictureFormats, CorruptPngsAreRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    try {
-      decode_image(c.bytes, "pic");
-      ADD_FAILURE() << "accepted";
-    } catch (const ToolError& e) {
-      EXPECT_NE(std::string(e.what()).find("is not a readable PNG image"), std::string::npos) << e.what();
-    }
+    testing::expect_picture_refused(c.bytes, {"is not a readable PNG image"});
   }
 }
 
@@ -180,12 +170,7 @@ TEST(PictureFormats, BmpLayoutsAndRefusals) {
   bad_index[70] = 9;
   for (const auto& [bytes, words] : {std::pair{rle, "compressed"}, std::pair{bad_index, "palette"}, std::pair{huge, "too large"}}) {
     SCOPED_TRACE(words);
-    try {
-      decode_image(bytes, "pic");
-      ADD_FAILURE() << "accepted";
-    } catch (const ToolError& e) {
-      EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
-    }
+    testing::expect_picture_refused(bytes, {words});
   }
 }
 

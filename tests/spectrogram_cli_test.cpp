@@ -28,11 +28,7 @@ namespace fs = std::filesystem;
 RunResult spectrogram(const std::vector<std::string>& args) { return testing::run_program(SPECTROGRAM_BIN, args); }
 
 void expect_failure(const RunResult& r, int status, const std::string& words) {
-  EXPECT_EQ(r.status, status);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("spectrogram: ", 0), 0u) << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+  testing::expect_one_line_failure(r, status, "spectrogram", words);
 }
 
 // A 16-bit mono WAV file written byte by byte, whose header may declare any

@@ -5,11 +5,16 @@
 #include <turbojpeg.h>
 #include <webp/encode.h>
 #include <spng.h>
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
 #include <stdexcept>
+
+#include "image_input.h"
+#include "tool_error.h"
 
 namespace gridwave::testing {
 
@@ -178,6 +183,24 @@ double pearson(const std::vector<double>& a, const std::vector<double>& b) {
     bb += (b[i] - mean_b) * (b[i] - mean_b);
   }
   return ab / std::sqrt(aa * bb);
+}
+
+void expect_one_line_failure(const RunResult& r, int status, const std::string& tool, const std::string& words) {
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind(tool + ": ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_EQ(r.err.back(), '\n');
+  EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+}
+
+void expect_picture_refused(const Bytes& bytes, const std::vector<std::string>& words) {
+  try {
+    tools::decode_image(bytes, "pic");
+    ADD_FAILURE() << "accepted";
+  } catch (const tools::ToolError& e) {
+    for (const std::string& w : words) EXPECT_NE(std::string(e.what()).find(w), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace gridwave::testing

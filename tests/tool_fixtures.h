@@ -50,4 +50,12 @@ Cells read_grid_cells(const std::filesystem::path& path, std::int32_t& rows);
 // Pearson correlation of two equally long series.
 double pearson(const std::vector<double>& a, const std::vector<double>& b);
 
+// A tool's failure: the status, nothing on standard output, and one line on
+// standard error that starts with the tool's name and holds `words`.
+void expect_one_line_failure(const RunResult& r, int status, const std::string& tool, const std::string& words);
+
+// decode_image refuses the bytes (named 'pic') with a message that holds
+// every one of `words`.
+void expect_picture_refused(const Bytes& bytes, const std::vector<std::string>& words);
+
 }  // namespace gridwave::testing

@@ -28,16 +28,7 @@ namespace fs = std::filesystem;
 RunResult img2grid(const std::vector<std::string>& args) { return testing::run_program(IMG2GRID_BIN, args); }
 RunResult spectrogram(const std::vector<std::string>& args) { return testing::run_program(SPECTROGRAM_BIN, args); }
 
-// A failure is one line on standard error, naming the tool, and nothing on
-// standard output.
-void expect_one_line_failure(const RunResult& r, int status, const std::string& tool, const std::string& words) {
-  EXPECT_EQ(r.status, status);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind(tool + ": ", 0), 0u) << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  EXPECT_EQ(r.err.back(), '\n');
-  EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
-}
+using testing::expect_one_line_failure;
 
 class Tools : public ::testing::Test {
  protected:
