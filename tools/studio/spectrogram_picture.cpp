@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "mode_renders.h"
+#include "spectrogram_picture.h"
 #include "spectrogram_render.h"
 #include "tool_error.h"
 

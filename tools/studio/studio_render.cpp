@@ -7,8 +7,9 @@
 #include "grid_output.h"
 #include "grid_wave.h"
 #include "image_input.h"
-#include "mode_renders.h"
+#include "picture_sound.h"
 #include "picture_to_grid.h"
+#include "spectrogram_picture.h"
 #include "tool_error.h"
 
 namespace gridwave::studio {
@@ -30,11 +31,21 @@ void render_gridwave_mode(const tools::LumaImage& image, const RenderRequest& re
                                         request.picture_name + " (gridwave)");
 }
 
+// img2sound's synthesis with the request's options: the same bytes as
+// img2sound writes.
 void render_img2sound_mode(const tools::LumaImage& image, const RenderRequest& request, StudioRender& out) {
-  ModeSound sound = render_img2sound(image, request);
-  out.sound = std::move(sound.wav);
-  out.rows = sound.rows;
-  out.seconds = sound.seconds;
+  tools::PictureSoundOptions options;
+  options.duration_s = request.duration_s;
+  options.low_hz = request.low_hz;
+  options.high_hz = request.high_hz;
+  options.scale = request.linear_scale ? tools::FrequencyScale::kLinear : tools::FrequencyScale::kLog;
+  options.rows = request.rows;
+  options.noise = request.noise;
+  options.range_db = request.range_db;
+  options.invert = request.invert;
+  out.sound = tools::render_picture_sound(image, options);
+  out.rows = options.rows.value_or(tools::default_row_count(options));
+  out.seconds = options.duration_s;
   out.spectrogram = spectrogram_picture(out.sound, request.low_hz, request.high_hz, request.linear_scale,
                                         request.picture_name + " (img2sound)");
 }
