@@ -7,60 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "store_sound_io.h"
 #include "tool_error.h"
 
 namespace gridwave::tools {
 
 namespace {
-
-// libsndfile's virtual I/O over a ByteStore; it seeks back at the end to
-// complete the header, which a plain stream could not do.
-// Errors must not cross libsndfile's C frames as exceptions: they are kept
-// here and reported once libsndfile returns.
-struct Cursor {
-  ByteStore* store;
-  sf_count_t position = 0;
-  std::string error;
-};
-
-sf_count_t store_length(void* user) { return static_cast<sf_count_t>(static_cast<Cursor*>(user)->store->size()); }
-
-sf_count_t store_seek(sf_count_t offset, int whence, void* user) {
-  auto* cursor = static_cast<Cursor*>(user);
-  const sf_count_t base = whence == SEEK_SET   ? 0
-                          : whence == SEEK_CUR ? cursor->position
-                                               : static_cast<sf_count_t>(cursor->store->size());
-  if (base + offset < 0) return -1;
-  return cursor->position = base + offset;
-}
-
-sf_count_t store_read(void* data, sf_count_t count, void* user) {
-  auto* cursor = static_cast<Cursor*>(user);
-  const sf_count_t size = static_cast<sf_count_t>(cursor->store->size());
-  const sf_count_t n = std::max<sf_count_t>(0, std::min(count, size - cursor->position));
-  try {
-    if (n > 0) cursor->store->read_at(cursor->position, data, n);
-  } catch (const std::exception& e) {
-    cursor->error = e.what();
-    return 0;
-  }
-  cursor->position += n;
-  return n;
-}
-
-sf_count_t store_write(const void* data, sf_count_t count, void* user) {
-  auto* cursor = static_cast<Cursor*>(user);
-  try {
-    cursor->store->write_at(cursor->position, data, count);
-  } catch (const std::exception& e) {
-    cursor->error = e.what();
-    return 0;
-  }
-  cursor->position += count;
-  return count;
-}
-
-sf_count_t store_tell(void* user) { return static_cast<Cursor*>(user)->position; }
 
 int sndfile_format(const PictureSoundOptions& options) {
   const int container = options.container == SoundContainer::kFlac ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
@@ -76,8 +28,8 @@ int sndfile_format(const PictureSoundOptions& options) {
 
 void encode_sound(const ByteStore& samples, std::int64_t frames, float gain, const PictureSoundOptions& options,
                   ByteStore& out, const std::function<void(double)>& progress) {
-  SF_VIRTUAL_IO io{store_length, store_seek, store_read, store_write, store_tell};
-  Cursor cursor{&out, 0, {}};
+  SF_VIRTUAL_IO io = store_sound_io();
+  StoreCursor cursor{&out, 0, {}};
   SF_INFO info{};
   info.samplerate = options.sample_rate;
   info.channels = 1;
